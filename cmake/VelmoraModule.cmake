@@ -1,0 +1,91 @@
+# Helpers shared by every module's CMakeLists.
+#
+# Sources are picked up by folder: every .cpp/.h/.ui directly in the module's
+# folder. Files ending in _win.cpp are built only for Windows, files ending in
+# _posix.cpp only elsewhere: one header, one implementation per platform.
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-Wall -Wextra -Wpedantic)
+endif()
+
+if(VELMORA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(velmora_collect_sources out dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h ${dir}/*.ui)
+  if(WIN32)
+    list(FILTER srcs EXCLUDE REGEX "_posix\\.cpp$")
+  else()
+    list(FILTER srcs EXCLUDE REGEX "_win\\.cpp$")
+  endif()
+  set(${out} ${srcs} PARENT_SCOPE)
+endfunction()
+
+# velmora_library(NAME [QT] [LINKS lib...] [EXCLUDE regex...])
+# A static library of the sources in the calling folder. Include paths are
+# from the project root: #include "settings/IniFile.h".
+function(velmora_library name)
+  cmake_parse_arguments(A "QT" "" "LINKS;EXCLUDE" ${ARGN})
+  velmora_collect_sources(srcs ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(rx IN LISTS A_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${rx}")
+  endforeach()
+  set(cpp ${srcs})
+  list(FILTER cpp INCLUDE REGEX "\\.cpp$")
+  if(NOT cpp)
+    # A module whose sources are not written yet.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    target_link_libraries(${name} INTERFACE ${A_LINKS})
+    return()
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  target_link_libraries(${name} PUBLIC ${A_LINKS})
+  if(A_QT)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON AUTOUIC ON)
+  endif()
+endfunction()
+
+# velmora_test(NAME SOURCES src... [LINKS lib...] [QT] [NETNS] [TIMEOUT s])
+# A GoogleTest program in build/tests. Plain tests are discovered per case
+# before they run (so a cross build runs discovery under its emulator at test
+# time, not at build time). NETNS tests run whole, inside the private test
+# network that scripts/testnet.sh builds and removes.
+function(velmora_test name)
+  cmake_parse_arguments(A "QT;NETNS" "TIMEOUT" "SOURCES;LINKS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LINKS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(A_QT)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON AUTOUIC ON)
+    target_link_libraries(${name} PRIVATE Qt5::Test)
+  endif()
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+  endif()
+  set(env "VELMORA_PROGRAM_DIR=${VELMORA_PROGRAM_DIR};VELMORA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  if(A_QT)
+    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  if(A_NETNS)
+    add_test(NAME ${name}
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/testnet.sh $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RUN_SERIAL ON LABELS netns)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+  endif()
+endfunction()
+
+# Adds the listed subfolders that have a CMakeLists.txt.
+macro(velmora_subdirs)
+  foreach(d ${ARGN})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/CMakeLists.txt)
+      add_subdirectory(${d})
+    endif()
+  endforeach()
+endmacro()

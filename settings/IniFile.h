@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+// The in-memory store for every settings file the tool and the driver
+// share. The driver reads the same files, so the syntax this reads and the
+// image it writes are an external format.
+struct IniEntry {
+    std::string value;
+    int32_t order = 0;
+};
+
+class IniFile {
+public:
+    using Section = std::map<std::string, IniEntry>;
+    using Sections = std::map<std::string, Section>;
+
+    static constexpr const char *kGlobal = "global";
+
+    IniFile() = default;
+
+    // Merges the file at path (UTF-8) into the store. On failure the store
+    // is unchanged.
+    bool read(const std::string &path);
+    // Writes text() to path. The image goes to a temporary file beside the
+    // target first, which then replaces it, so a failed write leaves the old
+    // file as it was.
+    bool write(const std::string &path) const;
+    std::string text() const;
+
+    std::string get(const std::string &key) const;
+    int64_t getInt(const std::string &key) const;
+    void set(const std::string &key, const std::string &value);
+    void setInt(const std::string &key, uint64_t value);
+    void clear();
+
+    const Sections &sections() const { return sections_; }
+    int32_t lastOrder() const { return lastOrder_; }
+
+    // Parses bytes as read() does after loading the file; false (and no
+    // change) when the data holds a control byte.
+    bool parse(const std::string &bytes);
+
+private:
+    Sections sections_;
+    int32_t lastOrder_ = 0;
+};
