@@ -1,0 +1,48 @@
+#include "tools/ctl/Command.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#include <windows.h>
+
+// Arguments as UTF-8 (the settings paths are UTF-8 throughout), and binary
+// standard output so "settings show" prints the file's bytes unchanged.
+static std::vector<std::string> commandLine(int, char **)
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::vector<std::string> result;
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string s(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+        if (n > 0)
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &s[0], n, nullptr, nullptr);
+        s.resize(s.size() - 1);
+        result.push_back(s);
+    }
+    LocalFree(wide);
+    return result;
+}
+#else
+static std::vector<std::string> commandLine(int argc, char **argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+#endif
+
+int main(int argc, char **argv)
+{
+    const int status = ctl::runCtl(commandLine(argc, argv), std::cout, std::cerr);
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "velmora-ctl: could not write to standard output\n";
+        return ctl::kExitFailure;
+    }
+    return status;
+}
