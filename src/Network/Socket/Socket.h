@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 // The socket layer of the target protocol: one header, one implementation
@@ -21,6 +22,12 @@ public:
     int code;
     int data;
 };
+
+// The assertion report: "TORNE ASSERT[file]Line:N[code:C Data:D]".
+std::string assertText(const char *file, int line, int code, int data);
+// Writes the report to standard error as one line between two line breaks
+// and flushes the stream.
+void reportAssert(const char *file, int line, int code, int data);
 } // namespace TORNE
 
 enum class SocketKind : int {

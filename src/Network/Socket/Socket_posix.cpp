@@ -1,0 +1,392 @@
+#include "src/Network/Socket/Socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+// After net/if.h: the kernel headers would clash with it otherwise.
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+// The socket layer over BSD sockets and getifaddrs (Linux). It keeps the
+// behaviour of the Winsock implementation: the same options in the same
+// order (with the Linux equivalents), the same results and error handling.
+
+namespace {
+
+constexpr intptr_t kInvalid = -1;
+
+// A send that keeps failing with "would block" or "no buffer space" is
+// repeated, but not forever: a busy link drains its queue within
+// milliseconds, so two seconds of nothing but these errors means the link
+// is stuck (interface gone, queue never drains) and the send fails.
+constexpr int64_t kSendRetryMicros = 2000000;
+
+bool started = false;
+
+bool isStream(SocketKind kind)
+{
+    return kind == SocketKind::TcpV4 || kind == SocketKind::TcpV6Only || kind == SocketKind::TcpDual;
+}
+
+void setInt(int fd, int level, int option, int value)
+{
+    (void)::setsockopt(fd, level, option, &value, sizeof value);
+}
+
+void toSockaddr(const NodeAddress &a, uint32_t scope, sockaddr_in6 &sa)
+{
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = a.port;
+    std::memcpy(&sa.sin6_addr, a.address, 16);
+    sa.sin6_scope_id = scope;
+}
+
+void fromSockaddr(const sockaddr_storage &ss, NodeAddress &out)
+{
+    NodeAddress a;
+    if (ss.ss_family == AF_INET6) {
+        const auto &sa = reinterpret_cast<const sockaddr_in6 &>(ss);
+        std::memcpy(a.address, &sa.sin6_addr, 16);
+        a.port = sa.sin6_port;
+        a.interfaceIndex = static_cast<uint16_t>(sa.sin6_scope_id & 0xffff);
+    } else if (ss.ss_family == AF_INET) {
+        // An IPv4 peer is named by its IPv4-mapped IPv6 address.
+        const auto &sa = reinterpret_cast<const sockaddr_in &>(ss);
+        a.address[10] = 0xff;
+        a.address[11] = 0xff;
+        std::memcpy(a.address + 12, &sa.sin_addr, 4);
+        a.port = sa.sin_port;
+    }
+    out = a;
+}
+
+void sleepMicros(long micros)
+{
+    timespec ts{0, micros * 1000};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+std::string readLine(const std::string &path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// What the system tells about an adapter: its link type and, where the
+// kernel names one, its driver ("ethernet (veth)", "loopback").
+std::string describe(const char *name)
+{
+    std::string type;
+    const std::string typeText = readLine(std::string("/sys/class/net/") + name + "/type");
+    const int arp = typeText.empty() ? -1 : std::atoi(typeText.c_str());
+    switch (arp) {
+    case ARPHRD_ETHER: type = "ethernet"; break;
+    case ARPHRD_LOOPBACK: type = "loopback"; break;
+    case ARPHRD_NONE: type = "point-to-point"; break;
+    case ARPHRD_SIT: type = "IPv6-in-IPv4 tunnel"; break;
+    case ARPHRD_TUNNEL6: type = "IPv6 tunnel"; break;
+    case ARPHRD_IEEE80211: type = "wireless"; break;
+    case -1: type = "network adapter"; break;
+    default: type = "link type " + std::to_string(arp); break;
+    }
+
+    std::string driver;
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0) {
+        ethtool_drvinfo info{};
+        info.cmd = ETHTOOL_GDRVINFO;
+        ifreq req{};
+        std::strncpy(req.ifr_name, name, IFNAMSIZ - 1);
+        req.ifr_data = reinterpret_cast<char *>(&info);
+        if (::ioctl(fd, SIOCETHTOOL, &req) == 0)
+            driver.assign(info.driver, strnlen(info.driver, sizeof info.driver));
+        ::close(fd);
+    }
+    if (driver.empty() || arp == ARPHRD_LOOPBACK)
+        return type;
+    return type + " (" + driver + ")";
+}
+
+} // namespace
+
+Socket::Socket() : handle_(kInvalid)
+{
+    // BSD sockets need no start-up; the flag keeps the life cycle of the
+    // Winsock implementation.
+    if (!started)
+        started = true;
+}
+
+Socket::~Socket()
+{
+    close();
+}
+
+bool Socket::isOpen() const
+{
+    return handle_ != kInvalid;
+}
+
+bool Socket::open(SocketKind kind)
+{
+    if (isOpen())
+        close();
+    kind_ = kind;
+
+    int family = 0;
+    int type = 0;
+    switch (kind) {
+    case SocketKind::TcpV4: family = AF_INET; type = SOCK_STREAM; break;
+    case SocketKind::UdpV4: family = AF_INET; type = SOCK_DGRAM; break;
+    case SocketKind::TcpV6Only:
+    case SocketKind::TcpDual: family = AF_INET6; type = SOCK_STREAM; break;
+    case SocketKind::UdpV6Only:
+    case SocketKind::UdpDual: family = AF_INET6; type = SOCK_DGRAM; break;
+    }
+    const int fd = ::socket(family, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        lastError_ = errno;
+        return false;
+    }
+    handle_ = fd;
+
+    if (kind == SocketKind::UdpV4) {
+        const int one = 1;
+        if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0) {
+            lastError_ = errno;
+            close();
+            return false;
+        }
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0)
+            (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+
+    setInt(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+    // Linux has one option for both "don't fragment" and path MTU discovery.
+    setInt(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DO);
+
+    if (kind == SocketKind::TcpV6Only || kind == SocketKind::UdpV6Only)
+        setInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1);
+    else if (kind == SocketKind::TcpDual || kind == SocketKind::UdpDual)
+        setInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+    return true;
+}
+
+bool Socket::bind(NodeAddress &local)
+{
+    fixedInterface_ = 0;
+    if (!isOpen()) {
+        lastError_ = EBADF;
+        return false;
+    }
+    const int fd = static_cast<int>(handle_);
+
+    uint32_t scope = 0;
+    static const uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    if (local.address[0] == 0xfe && local.address[1] == 0x80) {
+        scope = local.interfaceIndex;
+        fixedInterface_ = local.interfaceIndex;
+    } else if (std::memcmp(local.address, loopback, 16) == 0 && local.interfaceIndex != 0) {
+        scope = local.interfaceIndex;
+        fixedInterface_ = local.interfaceIndex;
+    }
+    sockaddr_in6 sa;
+    toSockaddr(local, scope, sa);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+
+    if (local.port == 0) {
+        sockaddr_storage ss{};
+        socklen_t len = sizeof ss;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len) != 0) {
+            lastError_ = errno;
+            return false;
+        }
+        NodeAddress bound;
+        fromSockaddr(ss, bound);
+        local.port = bound.port;
+    }
+
+    if (isStream(kind_) && ::listen(fd, 1000) != 0) {
+        lastError_ = errno;
+        return false;
+    }
+
+    if (fixedInterface_ != 0) {
+        const unsigned int index = fixedInterface_;
+        // Linux has no IPV6_UNICAST_IF; the scope id given to every send
+        // (the fixed interface) selects the unicast interface instead.
+        (void)::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
+    }
+    return true;
+}
+
+bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &destination, bool retry)
+{
+    if (!isOpen()) {
+        lastError_ = EBADF;
+        return false;
+    }
+    const int fd = static_cast<int>(handle_);
+    sockaddr_in6 sa;
+    toSockaddr(destination, fixedInterface_ != 0 ? fixedInterface_ : destination.interfaceIndex, sa);
+
+    int64_t firstFailure = -1;
+    int attempts = 0;
+    for (;;) {
+        const ssize_t sent =
+            ::sendto(fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
+        if (sent >= 0 && static_cast<size_t>(sent) == length)
+            return true;
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            lastError_ = errno;
+            if (!retry)
+                return false;
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS)
+                return false;
+        } else if (!retry) {
+            return false;
+        }
+        // Repeat the whole datagram: at once for the first few tries, then
+        // with short pauses so that the queue can drain, until the bound.
+        const int64_t now = nowMicros();
+        if (firstFailure < 0)
+            firstFailure = now;
+        else if (now - firstFailure > kSendRetryMicros)
+            return false;
+        if (++attempts > 16)
+            sleepMicros(100);
+    }
+}
+
+bool Socket::receiveFrom(std::vector<uint8_t> &buffer, NodeAddress &source)
+{
+    buffer.resize(kReceiveSize);
+    if (!isOpen()) {
+        buffer.clear();
+        return true;
+    }
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    // MSG_TRUNC makes the call report the datagram's real length, so a
+    // datagram longer than the buffer is recognised and dropped whole.
+    const int flags = isStream(kind_) ? 0 : MSG_TRUNC;
+    ssize_t n;
+    do {
+        n = ::recvfrom(static_cast<int>(handle_), buffer.data(), buffer.size(), flags,
+                       reinterpret_cast<sockaddr *>(&ss), &len);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 || static_cast<size_t>(n) > kReceiveSize) {
+        buffer.clear();
+        return true;
+    }
+    fromSockaddr(ss, source);
+    buffer.resize(static_cast<size_t>(n));
+    return true;
+}
+
+int Socket::waitReadable(uint32_t timeoutMicros)
+{
+    if (!isOpen())
+        return 0;
+    const int64_t deadline = nowMicros() + timeoutMicros;
+    for (;;) {
+        int64_t left = deadline - nowMicros();
+        if (left < 0)
+            left = 0;
+        pollfd p{static_cast<int>(handle_), POLLIN, 0};
+        timespec ts{static_cast<time_t>(left / 1000000), static_cast<long>((left % 1000000) * 1000)};
+        const int r = ::ppoll(&p, 1, &ts, nullptr);
+        if (r < 0) {
+            // A signal is no failure of the wait: wait for the rest.
+            if (errno == EINTR)
+                continue;
+            return 0;
+        }
+        if (r == 0)
+            return 1;
+        if ((p.revents & POLLNVAL) != 0)
+            return 0;
+        return 2;
+    }
+}
+
+void Socket::close()
+{
+    if (!isOpen())
+        return;
+    if (isStream(kind_))
+        (void)::shutdown(static_cast<int>(handle_), SHUT_RDWR);
+    (void)::close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+}
+
+int64_t nowMicros()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+bool listAdapterAddresses(InterfaceMap &out)
+{
+    out.clear();
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    for (ifaddrs *ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
+        if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET6 || ifa->ifa_name == nullptr)
+            continue;
+        const auto *sa = reinterpret_cast<const sockaddr_in6 *>(ifa->ifa_addr);
+        NodeAddress key;
+        std::memcpy(key.address, &sa->sin6_addr, 16);
+        key.interfaceIndex = static_cast<uint16_t>(::if_nametoindex(ifa->ifa_name) & 0xffff);
+        if (out.count(key) != 0)
+            continue;
+        InterfaceInfo info;
+        info.friendlyName = ifa->ifa_name;
+        info.description = describe(ifa->ifa_name);
+        out.emplace(key, std::move(info));
+    }
+    ::freeifaddrs(list);
+    // As on Windows: a host without IPv6 data is a failure with an empty map.
+    return !out.empty();
+}
+
+bool listLinkLocalInterfaces(InterfaceMap &out)
+{
+    const bool ok = listAdapterAddresses(out);
+    if (ok) {
+        for (auto it = out.begin(); it != out.end();) {
+            if (it->first.address[0] == 0xfe && it->first.address[1] == 0x80)
+                ++it;
+            else
+                it = out.erase(it);
+        }
+    }
+    return ok;
+}
