@@ -104,6 +104,7 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
                 burstBytes += n;
                 last = burstBytes >= limit || left == n || index + 1 == windowBlocks;
                 MessageHeader h;
+                h.lengthWord = lengthWordFor(size_t(n));
                 h.command = msg::DataBlock;
                 h.param0 = uint16_t(slotNumber | (last ? kLastOfBurst : 0));
                 h.param1 = sequence;
