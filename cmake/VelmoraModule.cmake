@@ -70,6 +70,17 @@ function(velmora_test name)
   set(env "VELMORA_PROGRAM_DIR=${VELMORA_PROGRAM_DIR};VELMORA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   if(A_QT)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
+    # Qt wants a private runtime folder; without one it warns on every start.
+    set(xdg ${CMAKE_BINARY_DIR}/tests/xdg-runtime)
+    file(MAKE_DIRECTORY ${xdg})
+    file(CHMOD ${xdg} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    list(APPEND env "XDG_RUNTIME_DIR=${xdg}")
+    if(VELMORA_SANITIZE)
+      # Qt's platform plugin keeps a few objects until exit: suppress those
+      # (and only those), with full stacks so the suppressions can tell.
+      list(APPEND env "ASAN_OPTIONS=fast_unwind_on_malloc=0"
+                      "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0")
+    endif()
   endif()
   if(A_NETNS)
     add_test(NAME ${name}

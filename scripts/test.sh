@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. This is the check CI runs.
+#
+#   1. installs missing Debian packages (scripts/setup-deps.sh)
+#   2. builds all targets with AddressSanitizer + UndefinedBehaviorSanitizer
+#      and runs all tests through CTest; tests that need the private test
+#      network run inside their own network namespaces (scripts/testnet.sh,
+#      which needs root)
+#   3. builds the fuzz targets with clang/libFuzzer and runs each one for a
+#      short fixed time on its seed corpus (fuzz/corpus/<target>/)
+#   4. cross-builds the Qt-free core for 64-bit Windows and runs its tests
+#      under Wine (scripts/windows-tests.sh)
+#
+# Any build error, failed test, crash or sanitizer report makes the exit
+# status non-zero. Every stage runs even when an earlier one failed, so one
+# run shows everything that is wrong.
+#
+# Environment:
+#   VELMORA_BUILD_PREFIX  prefix of the build folders (default: build-, giving
+#                         build-test, build-fuzz, build-win in the source tree)
+#   VELMORA_JOBS          parallel jobs (default 2)
+#   VELMORA_FUZZ_SECONDS  time per fuzz target (default 20)
+#   VELMORA_SKIP          stages to skip, e.g. "fuzz windows" (default none)
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+prefix=${VELMORA_BUILD_PREFIX:-build-}
+case $prefix in /*) ;; *) prefix=$root/$prefix ;; esac
+jobs=${VELMORA_JOBS:-2}
+fuzz_seconds=${VELMORA_FUZZ_SECONDS:-20}
+skip=" ${VELMORA_SKIP:-} "
+
+build_test=${prefix}test
+build_fuzz=${prefix}fuzz
+build_win=${prefix}win
+
+start_all=$(date +%s)
+failures=()
+summary=()
+
+note() { printf '\n===== %s\n' "$*"; }
+fail() { failures+=("$1"); echo "FAILED: $1" >&2; }
+elapsed() { echo "$(( $(date +%s) - $1 ))s"; }
+
+# ---------------------------------------------------------------- packages
+note "dependencies"
+if ! "$root/scripts/setup-deps.sh"; then
+  echo "test.sh: the packages above are needed; stopping" >&2
+  exit 1
+fi
+
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  [ -n "${HOME:-}" ] || export CCACHE_DIR=$root/build-ccache
+fi
+
+# Sanitizers: any report fails the test that triggered it.
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+# Qt wants a private runtime folder.
+export XDG_RUNTIME_DIR=$build_test-xdg
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+# Never a real display: window tests use the offscreen platform.
+unset DISPLAY WAYLAND_DISPLAY
+
+# ------------------------------------------- sanitizer build and all tests
+if [[ $skip != *" sanitize "* ]]; then
+  note "sanitizer build ($build_test)"
+  t0=$(date +%s)
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "test.sh: not root: the tests in private network namespaces will fail" >&2
+  fi
+  if cmake -S "$root" -B "$build_test" -G Ninja \
+        -DVELMORA_SANITIZE=ON -DVELMORA_TESTS=ON -DVELMORA_BENCH=ON \
+        -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+        "${launcher[@]}" >"$build_test.configure.log" 2>&1; then
+    if ! cmake --build "$build_test" -j"$jobs" -- -k 0; then
+      fail "sanitizer build (tests that were built still run)"
+    fi
+    note "tests (ctest, sanitizer build)"
+    ctest --test-dir "$build_test" --output-on-failure -j"$jobs" </dev/null 2>&1 \
+      | tee "$build_test.ctest.log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "tests (sanitizer build)"
+    if grep -q "No tests were found" "$build_test.ctest.log"; then
+      fail "tests (sanitizer build): no tests were found"
+    fi
+    summary+=("tests:    $(grep -E 'tests passed|tests failed' "$build_test.ctest.log" | tail -1)")
+  else
+    cat "$build_test.configure.log" >&2
+    fail "sanitizer build: configure"
+  fi
+  echo "sanitizer build and tests: $(elapsed "$t0")"
+fi
+
+# ------------------------------------------------------------- fuzz targets
+if [[ $skip != *" fuzz "* ]]; then
+  note "fuzz targets ($build_fuzz, ${fuzz_seconds}s each)"
+  t0=$(date +%s)
+  # Coverage instrumentation for the libraries under test too, not only for
+  # the fuzz targets' own files.
+  if cmake -S "$root" -B "$build_fuzz" -G Ninja \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
+        -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+        -DVELMORA_FUZZ=ON -DVELMORA_SANITIZE=ON -DVELMORA_CORE_ONLY=ON -DVELMORA_TESTS=OFF \
+        "${launcher[@]}" >"$build_fuzz.configure.log" 2>&1; then
+    if ! cmake --build "$build_fuzz" -j"$jobs" -- -k 0; then
+      fail "fuzz build"
+    fi
+    # Every program named fuzz_* that the build made is a fuzz target.
+    mapfile -t targets < <(find "$build_fuzz" \( -path "$build_fuzz/CMakeFiles" -o -path "$build_fuzz/run" \) -prune -o \
+                             -type f -name 'fuzz_*' -perm -u+x -print | sort)
+    if [ ${#targets[@]} -eq 0 ]; then
+      fail "fuzz: no fuzz targets were built"
+    fi
+    fuzz_ok=0
+    for bin in "${targets[@]}"; do
+      name=$(basename "$bin")
+      work=$build_fuzz/run/$name
+      rm -rf "$work" && mkdir -p "$work/corpus" "$work/artifacts"
+      corpus=("$work/corpus")   # new inputs go here, the seeds stay as they are
+      seeds=$root/fuzz/corpus/$name
+      [ -d "$seeds" ] && corpus+=("$seeds") || echo "fuzz: $name has no seed corpus ($seeds)"
+      echo "fuzz: $name"
+      if "$bin" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+           -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${corpus[@]}" \
+           </dev/null >"$work/log" 2>&1; then
+        fuzz_ok=$((fuzz_ok + 1))
+        grep -E '^stat::number_of_executed_units|^Done ' "$work/log" | sed 's/^/  /'
+      else
+        tail -60 "$work/log"
+        ls -l "$work/artifacts"
+        fail "fuzz: $name (log: $work/log)"
+      fi
+    done
+    summary+=("fuzz:     $fuzz_ok of ${#targets[@]} fuzz targets ran ${fuzz_seconds}s without a finding")
+  else
+    cat "$build_fuzz.configure.log" >&2
+    fail "fuzz build: configure"
+  fi
+  echo "fuzz: $(elapsed "$t0")"
+fi
+
+# ---------------------------------------------------- Windows build (Wine)
+if [[ $skip != *" windows "* ]]; then
+  note "Windows build of the core, tests under Wine ($build_win)"
+  t0=$(date +%s)
+  VELMORA_JOBS=$jobs "$root/scripts/windows-tests.sh" "$build_win" || fail "Windows build/tests"
+  if [ -f "$build_win/ctest.log" ]; then
+    summary+=("windows:  $(grep -E 'tests passed|tests failed' "$build_win/ctest.log" | tail -1)")
+  fi
+  echo "windows: $(elapsed "$t0")"
+fi
+
+# ------------------------------------------------------------------ summary
+note "summary ($(elapsed "$start_all"))"
+for s in "${summary[@]}"; do echo "$s"; done
+if [ ${#failures[@]} -ne 0 ]; then
+  echo "FAILED:"
+  for f in "${failures[@]}"; do echo "  - $f"; done
+  exit 1
+fi
+echo "all checks passed"
