@@ -1,0 +1,42 @@
+#pragma once
+
+#include "src/Network/Socket/NodeAddress.h"
+#include "tools/ctl/Args.h"
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Pieces shared by the image commands of velmora-ctl (transfer, flash).
+
+namespace ctl {
+
+// A target endpoint "ADDRESS%IFNAME,PORT" or "ADDRESS%INDEX,PORT": an IPv6
+// address, the interface by name or by index, the decimal UDP port. On
+// failure, error says what is wrong and endpoint is unchanged.
+bool parseTargetEndpoint(const std::string &text, NodeAddress &endpoint, std::string &error);
+
+// The positional EP and IMAGE and the options --slot N (slot index, default
+// 0) and --burst N (burst limit in bytes, 0 = the target's own, default 1,
+// one block per burst as the update dialog sends). On a bad command line
+// reports a usage error, sets status and returns false; a file that cannot
+// be read is a failure (status 1).
+struct ImageCommandArgs {
+    NodeAddress endpoint;
+    std::vector<uint8_t> image;
+    int slotIndex = 0;
+    uint64_t burstLimit = 1;
+};
+bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std::ostream &err,
+                       ImageCommandArgs &out, int &status);
+
+// Reads a whole file; on failure error names the file and the reason.
+bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::string &error);
+
+// Progress of the data phase on err, one line at most every half second
+// and a last one at the end: bytes sent, total, percent and rate.
+std::function<void(uint64_t, uint64_t)> progressPrinter(std::ostream &err);
+
+} // namespace ctl
