@@ -1,0 +1,199 @@
+# shellcheck shell=bash
+# The private test network, as a library for scripts (source it).
+#
+# The target protocol multicasts to ff02::1, so nothing networked may run on
+# the machine's real interfaces. This builds a client network namespace and
+# N target namespaces (default 2), each target joined to the client by its
+# own veth pair, with link-local addresses usable at once (nodad,
+# addrgenmode none), lo up everywhere, and removes it all again.
+#
+# As root it uses named namespaces (ip netns). Otherwise it runs inside an
+# unprivileged user namespace (unshare) and holds each target namespace by a
+# small process that dies with the script. If no namespace can be made it
+# fails with a message: it never falls back to the real interfaces.
+#
+# Functions:
+#   velmora_net_up [N]      build the network (call once); exports the
+#                           variables below; dies on failure
+#   velmora_net_down        remove everything (idempotent; set as trap by
+#                           velmora_net_up)
+#   velmora_net_client CMD  run CMD in the client namespace
+#
+# Variables exported by velmora_net_up (k = 1..N):
+#   VELMORA_TESTNET=1         marker: running inside the private network
+#   VELMORA_NET_MODE          "netns" (root, ip netns) or "userns"
+#   VELMORA_NET_TARGETS       N
+#   VELMORA_NS_CLIENT         command prefix: run a program in the client
+#                             namespace (empty when already there)
+#   VELMORA_NS_Tk             command prefix: run a program in target
+#                             namespace k, e.g. $VELMORA_NS_T1 prog args
+#   VELMORA_Ck_IF             client-side interface of pair k (vc1, vc2, ...)
+#   VELMORA_Ck_INDEX          its interface index in the client namespace
+#   VELMORA_Ck_ADDR           its IPv6 link-local address (fe80::c:k)
+#   VELMORA_Ck_ADDR4          its IPv4 link-local address (169.254.k.1)
+#   VELMORA_Tk_IF             target-side interface (vtk) in namespace k
+#   VELMORA_Tk_INDEX          its interface index in target namespace k
+#   VELMORA_Tk_ADDR           its IPv6 link-local address (fe80::k:1)
+#   VELMORA_Tk_ADDR4          its IPv4 link-local address (169.254.k.2)
+# Addresses are without scope: add %$VELMORA_Ck_IF (client side) or
+# %$VELMORA_Tk_IF (target side).
+
+velmora_net_die() {
+    echo "testnet: $*" >&2
+    exit 1
+}
+
+# Names unique per run, so that parallel runs never meet.
+velmora_net_id() {
+    printf 'vm%s%04x' "$$" "$((RANDOM))"
+}
+
+velmora_net_up() {
+    local n=${1:-2} k
+    VELMORA_NET_TARGETS=$n
+    VELMORA_NET_RUN=$(velmora_net_id)
+    VELMORA_NET_HOLDERS=()
+    VELMORA_NET_NAMES=()
+    VELMORA_NET_INODES=()
+    trap velmora_net_down EXIT
+    trap 'velmora_net_down; exit 130' INT
+    trap 'velmora_net_down; exit 143' TERM
+    trap 'velmora_net_down; exit 129' HUP
+
+    command -v ip >/dev/null 2>&1 || velmora_net_die "the 'ip' command (iproute2) is missing: cannot build the private network"
+
+    if [ "$(id -u)" = 0 ] && [ -z "${VELMORA_NET_INSIDE_USERNS:-}" ]; then
+        VELMORA_NET_MODE=netns
+        local c="${VELMORA_NET_RUN}c"
+        ip netns add "$c" 2>/dev/null || velmora_net_die "cannot create network namespace $c (ip netns add failed): the network tests need network namespaces"
+        VELMORA_NET_NAMES+=("$c")
+        VELMORA_NS_CLIENT="ip netns exec $c"
+        for ((k = 1; k <= n; k++)); do
+            local t="${VELMORA_NET_RUN}t$k"
+            ip netns add "$t" || velmora_net_die "cannot create network namespace $t"
+            VELMORA_NET_NAMES+=("$t")
+            eval "VELMORA_NS_T$k=\"ip netns exec $t\""
+            ip link add "vc$k" netns "$c" type veth peer name "vt$k" netns "$t" ||
+                velmora_net_die "cannot create the veth pair vc$k/vt$k"
+        done
+    else
+        # Unprivileged (or already inside a user namespace made by the
+        # script): this process's own network namespace is the client side.
+        VELMORA_NET_MODE=userns
+        [ -n "${VELMORA_NET_INSIDE_USERNS:-}" ] ||
+            velmora_net_die "internal: not inside a user namespace"
+        VELMORA_NS_CLIENT=""
+        for ((k = 1; k <= n; k++)); do
+            # The holder keeps the namespace alive and dies with this shell.
+            setpriv --pdeathsig KILL unshare --net sleep infinity &
+            local pid=$!
+            VELMORA_NET_HOLDERS+=("$pid")
+            local tries=0
+            # Wait until the holder stands in its own namespace.
+            while [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ] ||
+                [ ! -e "/proc/$pid/ns/net" ]; do
+                tries=$((tries + 1))
+                [ $tries -lt 200 ] || velmora_net_die "cannot create a target network namespace (unshare --net failed)"
+                kill -0 "$pid" 2>/dev/null || velmora_net_die "cannot create a target network namespace (unshare --net failed)"
+                sleep 0.01
+            done
+            eval "VELMORA_NS_T$k=\"nsenter --net=/proc/$pid/ns/net\""
+            VELMORA_NET_INODES+=("$(readlink "/proc/$pid/ns/net")")
+            ip link add "vc$k" type veth peer name "vt$k" netns "$pid" ||
+                velmora_net_die "cannot create the veth pair vc$k/vt$k"
+        done
+    fi
+
+    local prefix
+    $VELMORA_NS_CLIENT ip link set lo up || velmora_net_die "cannot bring up lo in the client namespace"
+    for ((k = 1; k <= n; k++)); do
+        eval "prefix=\$VELMORA_NS_T$k"
+        $prefix ip link set lo up || velmora_net_die "cannot bring up lo in target namespace $k"
+        # No address of its own (addrgenmode none) and no duplicate address
+        # detection (nodad): the fixed addresses are usable at once.
+        $VELMORA_NS_CLIENT ip link set "vc$k" addrgenmode none &&
+            $VELMORA_NS_CLIENT ip link set "vc$k" up &&
+            $VELMORA_NS_CLIENT ip -6 addr add "fe80::c:$k/64" dev "vc$k" nodad &&
+            $VELMORA_NS_CLIENT ip -4 addr add "169.254.$k.1/24" dev "vc$k" ||
+            velmora_net_die "cannot set up vc$k"
+        $prefix ip link set "vt$k" addrgenmode none &&
+            $prefix ip link set "vt$k" up &&
+            $prefix ip -6 addr add "fe80::$k:1/64" dev "vt$k" nodad &&
+            $prefix ip -4 addr add "169.254.$k.2/24" dev "vt$k" ||
+            velmora_net_die "cannot set up vt$k"
+        export "VELMORA_NS_T$k"
+        export "VELMORA_C${k}_IF=vc$k" "VELMORA_T${k}_IF=vt$k"
+        export "VELMORA_C${k}_ADDR=fe80::c:$k" "VELMORA_T${k}_ADDR=fe80::$k:1"
+        export "VELMORA_C${k}_ADDR4=169.254.$k.1" "VELMORA_T${k}_ADDR4=169.254.$k.2"
+        # (Not from /sys: in a user namespace it shows the host's view.)
+        export "VELMORA_C${k}_INDEX=$($VELMORA_NS_CLIENT ip -o link show dev "vc$k" | cut -d: -f1)"
+        export "VELMORA_T${k}_INDEX=$($prefix ip -o link show dev "vt$k" | cut -d: -f1)"
+    done
+    export VELMORA_TESTNET=1 VELMORA_NET_MODE VELMORA_NET_TARGETS VELMORA_NS_CLIENT
+}
+
+velmora_net_down() {
+    local name pid
+    trap - EXIT INT TERM HUP
+    if [ "${VELMORA_NET_MODE:-}" = netns ]; then
+        for name in "${VELMORA_NET_NAMES[@]}"; do
+            # Whatever the run started inside its namespaces ends with them.
+            for pid in $(ip netns pids "$name" 2>/dev/null); do
+                kill "$pid" 2>/dev/null
+            done
+        done
+        for name in "${VELMORA_NET_NAMES[@]}"; do
+            for pid in $(ip netns pids "$name" 2>/dev/null); do
+                sleep 0.2
+                kill -KILL "$pid" 2>/dev/null
+            done
+            ip netns del "$name" 2>/dev/null
+        done
+    fi
+    if [ "${VELMORA_NET_MODE:-}" = userns ]; then
+        # Whatever the run started in the namespaces (the client's is this
+        # process's own) ends with them; the holders last.
+        local own ns proc
+        own=$(readlink /proc/self/ns/net)
+        for proc in /proc/[0-9]*; do
+            pid=${proc#/proc/}
+            [ "$pid" = $$ ] || [ "$pid" = "$BASHPID" ] && continue
+            ns=$(readlink "$proc/ns/net" 2>/dev/null) || continue
+            for name in "$own" "${VELMORA_NET_INODES[@]}"; do
+                if [ "$ns" = "$name" ] && ! velmora_net_is_holder "$pid"; then
+                    kill "$pid" 2>/dev/null
+                fi
+            done
+        done
+    fi
+    for pid in "${VELMORA_NET_HOLDERS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    VELMORA_NET_INODES=()
+    VELMORA_NET_NAMES=()
+    VELMORA_NET_HOLDERS=()
+    VELMORA_NET_MODE=
+}
+
+velmora_net_is_holder() {
+    local h
+    for h in "${VELMORA_NET_HOLDERS[@]}"; do
+        [ "$h" = "$1" ] && return 0
+    done
+    return 1
+}
+
+velmora_net_client() {
+    $VELMORA_NS_CLIENT "$@"
+}
+
+# For an unprivileged caller: run the calling script again inside a new
+# user and network namespace (call before velmora_net_up, with "$0" "$@").
+velmora_net_reexec_unprivileged() {
+    if [ "$(id -u)" != 0 ] && [ -z "${VELMORA_NET_INSIDE_USERNS:-}" ]; then
+        command -v unshare >/dev/null 2>&1 || velmora_net_die "not root and 'unshare' is missing: cannot build the private network"
+        unshare --user --map-root-user --net true 2>/dev/null ||
+            velmora_net_die "not root and unprivileged user namespaces are not available (unshare --user --net failed): run as root to build the private network"
+        VELMORA_NET_INSIDE_USERNS=1 exec unshare --user --map-root-user --net -- bash "$@"
+    fi
+}
