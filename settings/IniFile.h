@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/FileIo.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -43,7 +45,12 @@ public:
     // change) when the data holds a control byte.
     bool parse(const std::string &bytes);
 
+    // The function write() hands the image to (fwrite by default). A seam
+    // for tests that need a write failing part-way.
+    void setChunkWriter(fileio::ChunkWriter writer) { writer_ = std::move(writer); }
+
 private:
     Sections sections_;
     int32_t lastOrder_ = 0;
+    fileio::ChunkWriter writer_;
 };
