@@ -7,8 +7,9 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 // Arguments as UTF-8 (the settings paths are UTF-8 throughout), and binary
 // standard output so "settings show" prints the file's bytes unchanged.
