@@ -160,6 +160,7 @@ struct SimStorage::State {
 
     // Results.
     std::string imagePath;
+    std::string receivedPath; // every checked image, before it is written
     std::string newVersion; // empty: read from the image
     uint32_t writeMillis = 2000;
     std::optional<std::string> pendingVersion;
@@ -176,6 +177,8 @@ struct SimStorage::State {
     uint16_t checkState = kCheckOnly; // p2 of the check reply
     bool writeStuck = false;
     bool verbose = false;
+    uint64_t blocksLost = 0; // dropped by lose-blocks, for the log
+    uint64_t acksLost = 0;
 
     Slot *slot(uint16_t number)
     {
@@ -319,6 +322,8 @@ bool SimStorage::setOption(const std::string &key, const std::string &value, std
         st.slots[index].geometrySet = true;
     } else if (key == "image") {
         st.imagePath = value;
+    } else if (key == "received") {
+        st.receivedPath = value;
     } else if (key == "new-version") {
         st.newVersion = value;
     } else if (key == "write-ms") {
@@ -370,6 +375,7 @@ std::string SimStorage::optionsHelp()
            "  slot.N=S,W,K        geometry of slot index N (0-based, after slots=)\n"
            "  image=PATH          file that receives a written image (slot index N > 0:\n"
            "                      PATH.N)\n"
+           "  received=PATH       file that receives every image whose CRC was checked\n"
            "  write-ms=MS         time writing an image takes (default 2000); the write\n"
            "                      state counts down from 100 to 0 meanwhile\n"
            "  new-version=TEXT    version after the reboot that follows a write (default:\n"
@@ -409,8 +415,10 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
         return;
     }
     case msg::DataBlock: {
-        if (st.chance(st.loseBlocks))
+        if (st.chance(st.loseBlocks)) {
+            ++st.blocksLost;
             return;
+        }
         const uint16_t number = header.param0 & ~kLastOfBurst;
         const bool last = (header.param0 & kLastOfBurst) != 0;
         Slot *s = st.slot(number);
@@ -449,8 +457,10 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
         // client where the target stands.
         if (!last && !violation)
             return;
-        if (st.chance(st.loseAcks))
+        if (st.chance(st.loseAcks)) {
+            ++st.acksLost;
             return;
+        }
         uint16_t acked = s->lastAccepted;
         if (st.staleAcks > 0 && !violation) {
             --st.staleAcks;
@@ -480,6 +490,19 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
             }
             s->checked = true;
             s->checkedCrc = crc;
+            if (st.verbose)
+                std::cerr << "velmora-target-sim: slot " << index << ": " << s->data.size()
+                          << " bytes checked; data blocks lost " << st.blocksLost << ", acknowledgements lost "
+                          << st.acksLost << "\n";
+            st.blocksLost = st.acksLost = 0;
+            if (!st.receivedPath.empty()) {
+                std::ofstream f(st.receivedPath, std::ios::binary | std::ios::trunc);
+                f.write(reinterpret_cast<const char *>(s->data.data()), std::streamsize(s->data.size()));
+                f.close();
+                if (!f)
+                    std::cerr << "velmora-target-sim: cannot write the received image to " << st.receivedPath
+                              << "\n";
+            }
             reply(buildMessage(msg::ImageCommitReply, msg::kFlagOk, header.param0, crcEcho, st.checkState));
             return;
         }
