@@ -103,18 +103,24 @@ if [[ $skip != *" fuzz "* ]]; then
         -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
         -DVELMORA_FUZZ=ON -DVELMORA_SANITIZE=ON -DVELMORA_CORE_ONLY=ON -DVELMORA_TESTS=OFF \
         "${launcher[@]}" >"$build_fuzz.configure.log" 2>&1; then
-    if ! cmake --build "$build_fuzz" -j"$jobs" -- -k 0; then
+    # Every program named fuzz_* in the build is a fuzz target; build only
+    # those (and what they link).
+    mapfile -t targets < <(ninja -C "$build_fuzz" -t targets all 2>/dev/null \
+                             | sed -nE 's#^([^:]*/)?(fuzz_[A-Za-z0-9_]+)(\.exe)?: (C|CXX)_EXECUTABLE_LINKER.*#\1\2\3#p' \
+                             | sort -u)
+    if [ ${#targets[@]} -eq 0 ]; then
+      fail "fuzz: the build has no fuzz targets"
+    elif ! cmake --build "$build_fuzz" -j"$jobs" --target "${targets[@]##*/}" -- -k 0; then
       fail "fuzz build"
     fi
-    # Every program named fuzz_* that the build made is a fuzz target.
-    mapfile -t targets < <(find "$build_fuzz" \( -path "$build_fuzz/CMakeFiles" -o -path "$build_fuzz/run" \) -prune -o \
-                             -type f -name 'fuzz_*' -perm -u+x -print | sort)
-    if [ ${#targets[@]} -eq 0 ]; then
-      fail "fuzz: no fuzz targets were built"
-    fi
     fuzz_ok=0
-    for bin in "${targets[@]}"; do
-      name=$(basename "$bin")
+    for out in "${targets[@]}"; do
+      bin=$build_fuzz/$out
+      name=$(basename "$out")
+      if [ ! -x "$bin" ]; then
+        fail "fuzz: $name was not built"
+        continue
+      fi
       work=$build_fuzz/run/$name
       rm -rf "$work" && mkdir -p "$work/corpus" "$work/artifacts"
       corpus=("$work/corpus")   # new inputs go here, the seeds stay as they are
