@@ -22,6 +22,9 @@ using ChunkWriter = std::function<size_t(const char *data, size_t size, std::FIL
 // regular file, or a seek or the read fails or comes short.
 bool readWholeFile(const std::string &path, std::string &bytes);
 
+// Whether something (a file, a folder, a link) stands at path.
+bool pathExists(const std::string &path);
+
 // Writes bytes to a new temporary file in path's folder with one writer
 // call, flushes it to the disk and then moves it over path (creating path
 // if needed). On any failure the temporary file is removed and path is left

@@ -65,6 +65,12 @@ bool readWholeFile(const std::string &path, std::string &bytes)
     return ok;
 }
 
+bool pathExists(const std::string &path)
+{
+    struct stat st;
+    return !path.empty() && path.find('\0') == std::string::npos && lstat(path.c_str(), &st) == 0;
+}
+
 bool replaceFile(const std::string &path, const std::string &bytes, const ChunkWriter &writer)
 {
     if (path.empty() || path.find('\0') != std::string::npos)

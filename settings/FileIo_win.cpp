@@ -86,6 +86,12 @@ bool readWholeFile(const std::string &path, std::string &bytes)
     return ok;
 }
 
+bool pathExists(const std::string &path)
+{
+    std::wstring wide;
+    return toWide(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool replaceFile(const std::string &path, const std::string &bytes, const ChunkWriter &writer)
 {
     std::wstring target;

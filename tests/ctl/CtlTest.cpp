@@ -1,0 +1,242 @@
+#include "tools/ctl/Args.h"
+#include "tools/ctl/Command.h"
+
+#include "tests/settings/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CtlResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CtlResult ctlRun(std::vector<std::string> words)
+{
+    words.insert(words.begin(), "velmora-ctl");
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = ctl::runCtl(words, out, err);
+    return {status, out.str(), err.str()};
+}
+
+TEST(CtlTool, HelpListsEveryCommandWithSummary)
+{
+    for (const char *word : {"--help", "-h", "help"}) {
+        const CtlResult r = ctlRun({word});
+        EXPECT_EQ(r.status, ctl::kExitOk);
+        EXPECT_EQ(r.err, "");
+        ASSERT_FALSE(ctl::commands().empty());
+        for (const auto &c : ctl::commands()) {
+            EXPECT_NE(r.out.find("  " + c->name() + " "), std::string::npos) << c->name();
+            EXPECT_NE(r.out.find(c->summary()), std::string::npos) << c->name();
+        }
+    }
+    for (const char *name : {"settings", "crc"}) {
+        const CtlResult r = ctlRun({name, "--help"});
+        EXPECT_EQ(r.status, ctl::kExitOk) << name;
+        EXPECT_EQ(r.out.rfind(std::string("Usage: velmora-ctl ") + name, 0), 0u) << name;
+    }
+}
+
+TEST(CtlTool, UsageErrorsExitTwoWithMessage)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"nosuchcommand"},
+        {"settings"},
+        {"settings", "frobnicate", "x"},
+        {"settings", "show"},
+        {"settings", "show", "a", "b"},
+        {"settings", "show", "--bogus", "a"},
+        {"settings", "get", "file"},
+        {"settings", "get", "--int=3", "file", "k"},
+        {"settings", "set", "file", "k"},
+        {"settings", "set", "file", "k", "v", "extra"},
+        {"crc"},
+        {"crc", "a", "b"},
+        {"crc", "--fast", "a"},
+    };
+    for (const auto &words : cases) {
+        const CtlResult r = ctlRun(words);
+        EXPECT_EQ(r.status, ctl::kExitUsage) << testing::PrintToString(words);
+        EXPECT_EQ(r.out, "") << testing::PrintToString(words);
+        EXPECT_NE(r.err.find("velmora-ctl"), std::string::npos) << testing::PrintToString(words);
+        EXPECT_NE(r.err.find("--help"), std::string::npos) << "points to the help: " << r.err;
+    }
+}
+
+class CtlSettings : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string file(const std::string &name) const { return dir.file(name); }
+};
+
+TEST_F(CtlSettings, ShowPrintsExactImage)
+{
+    writeBytes(file("s.inf"), "\xEF\xBB\xBF; comment\nz = 1\nCycleTime=500\n[Low]\nk=\xC3\xA4\n");
+    const CtlResult r = ctlRun({"settings", "show", file("s.inf")});
+    EXPECT_EQ(r.status, ctl::kExitOk);
+    EXPECT_EQ(r.out, "[Low]\r\nk=\xC3\xA4\r\n\r\n[global]\r\nCycleTime=500\r\nz=1\r\n\r\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CtlSettings, UnreadableFileFailsNamingIt)
+{
+    writeBytes(file("tab.inf"), "a=\t1\r\n");
+    for (const std::string &path : {file("missing.inf"), file("tab.inf"), dir.path().string()}) {
+        for (const std::vector<std::string> &words :
+             {std::vector<std::string>{"settings", "show", path},
+              std::vector<std::string>{"settings", "get", path, "a"}}) {
+            const CtlResult r = ctlRun(words);
+            EXPECT_EQ(r.status, ctl::kExitFailure) << path;
+            EXPECT_EQ(r.out, "") << path;
+            EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+        }
+    }
+}
+
+TEST_F(CtlSettings, GetPrintsValueOrInteger)
+{
+    writeBytes(file("s.inf"), "PCMRequest=CovertS32\r\nLatencyBuffer=  -12ms\r\n[x]\r\nOnlyHere=1\r\n");
+    struct Case {
+        std::vector<std::string> extra;
+        std::string key;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{}, "PCMRequest", "CovertS32\n"},
+        {{"--int"}, "PCMRequest", "0\n"},
+        {{}, "LatencyBuffer", "-12ms\n"},
+        {{"--int"}, "LatencyBuffer", "-12\n"},
+        {{}, "Missing", "\n"},
+        {{"--int"}, "Missing", "0\n"},
+        {{}, "OnlyHere", "\n"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> words = {"settings", "get"};
+        words.insert(words.end(), c.extra.begin(), c.extra.end());
+        words.push_back(file("s.inf"));
+        words.push_back(c.key);
+        const CtlResult r = ctlRun(words);
+        EXPECT_EQ(r.status, ctl::kExitOk) << c.key;
+        EXPECT_EQ(r.out, c.out) << c.key;
+    }
+    // The option may also follow the operands.
+    EXPECT_EQ(ctlRun({"settings", "get", file("s.inf"), "LatencyBuffer", "--int"}).out, "-12\n");
+}
+
+TEST_F(CtlSettings, SetCreatesChangesAndDrops)
+{
+    const std::string path = file("new.inf");
+    EXPECT_EQ(ctlRun({"settings", "set", path, "TargetPO", "7"}).status, ctl::kExitOk);
+    EXPECT_EQ(readBytes(path), "[global]\r\nTargetPO=7\r\n\r\n");
+    EXPECT_EQ(ctlRun({"settings", "set", path, "FindIP", "fe80::1;fe80::2"}).status, ctl::kExitOk);
+    EXPECT_EQ(ctlRun({"settings", "set", path, "Neg", "-5"}).status, ctl::kExitOk)
+        << "negative values are values";
+    EXPECT_EQ(readBytes(path), "[global]\r\nFindIP=fe80::1;fe80::2\r\nNeg=-5\r\nTargetPO=7\r\n\r\n");
+    const CtlResult drop = ctlRun({"settings", "set", path, "TargetPO", ""});
+    EXPECT_EQ(drop.status, ctl::kExitOk);
+    EXPECT_EQ(drop.out, "");
+    EXPECT_EQ(readBytes(path), "[global]\r\nFindIP=fe80::1;fe80::2\r\nNeg=-5\r\n\r\n");
+    EXPECT_EQ(ctlRun({"settings", "set", path, "--", "Flag", "--help"}).status, ctl::kExitOk);
+    EXPECT_EQ(ctlRun({"settings", "get", path, "Flag"}).out, "--help\n");
+}
+
+TEST_F(CtlSettings, SetLeavesRejectedFileUntouched)
+{
+    const std::string bad = std::string("a=1\r\n\0b=2\r\n", 11);
+    writeBytes(file("bad.inf"), bad);
+    const CtlResult r = ctlRun({"settings", "set", file("bad.inf"), "a", "2"});
+    EXPECT_EQ(r.status, ctl::kExitFailure);
+    EXPECT_NE(r.err.find(file("bad.inf")), std::string::npos);
+    EXPECT_EQ(readBytes(file("bad.inf")), bad);
+
+    const CtlResult noFolder = ctlRun({"settings", "set", file("no/such/dir.inf"), "a", "2"});
+    EXPECT_EQ(noFolder.status, ctl::kExitFailure);
+    EXPECT_NE(noFolder.err.find("cannot write"), std::string::npos);
+}
+
+TEST_F(CtlSettings, SetRejectsKeysAndValuesThatWouldNotReadBack)
+{
+    writeBytes(file("s.inf"), "a=1\r\n");
+    struct Case {
+        std::string key;
+        std::string value;
+        const char *blamed;
+    };
+    const Case cases[] = {
+        {"", "v", "KEY"},          {"k=x", "v", "KEY"},       {" k", "v", "KEY"},
+        {"k ", "v", "KEY"},        {";k", "v", "KEY"},        {"#k", "v", "KEY"},
+        {"[k", "v", "KEY"},        {"k\t", "v", "KEY"},       {"k", "line\r\nX=1", "VALUE"},
+        {"k", " padded", "VALUE"}, {"k", "padded ", "VALUE"}, {"k", "tab\tin", "VALUE"},
+    };
+    for (const Case &c : cases) {
+        const CtlResult r = ctlRun({"settings", "set", file("s.inf"), c.key, c.value});
+        EXPECT_EQ(r.status, ctl::kExitUsage)
+            << testing::PrintToString(c.key) << testing::PrintToString(c.value);
+        EXPECT_NE(r.err.find(c.blamed), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readBytes(file("s.inf")), "a=1\r\n");
+}
+
+TEST_F(CtlSettings, CrcPrintsFourLowerHexDigits)
+{
+    writeBytes(file("check.bin"), "123456789");
+    writeBytes(file("empty.bin"), "");
+    writeBytes(file("one.bin"), std::string(1, '\0'));
+    const std::pair<std::string, std::string> cases[] = {
+        {"check.bin", "b4c8\n"}, // the catalogue check value 0xB4C8
+        {"empty.bin", "0000\n"},
+        {"one.bin", "bf40\n"},
+    };
+    for (const auto &c : cases) {
+        const CtlResult r = ctlRun({"crc", file(c.first)});
+        EXPECT_EQ(r.status, ctl::kExitOk) << c.first;
+        EXPECT_EQ(r.out, c.second) << c.first;
+    }
+    const CtlResult missing = ctlRun({"crc", file("missing.bin")});
+    EXPECT_EQ(missing.status, ctl::kExitFailure);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_NE(missing.err.find(file("missing.bin")), std::string::npos);
+}
+
+TEST(CtlArgs, ParsesOptionsAndPositionals)
+{
+    ctl::ParsedArgs p;
+    std::string error;
+    ASSERT_TRUE(ctl::parseArgs({"a", "--slot", "3", "-5", "--burst=0", "--v", "-", "--", "--v"},
+                               {{"--slot", true}, {"--burst", true}, {"--v", false}}, p, error));
+    EXPECT_EQ(p.positional, (std::vector<std::string>{"a", "-5", "-", "--v"}));
+    EXPECT_EQ(p.value("--slot"), "3");
+    EXPECT_EQ(p.value("--burst"), "0");
+    EXPECT_TRUE(p.has("--v"));
+    EXPECT_FALSE(p.has("--other"));
+    EXPECT_EQ(p.value("--other", "dflt"), "dflt");
+
+    const std::vector<std::string> bad[] = {{"--slot"}, {"--v=1"}, {"--nope"}};
+    for (const auto &words : bad) {
+        ctl::ParsedArgs q;
+        EXPECT_FALSE(ctl::parseArgs(words, {{"--slot", true}, {"--v", false}}, q, error)) << words[0];
+        EXPECT_NE(error.find(words[0].substr(0, words[0].find('='))), std::string::npos) << error;
+    }
+
+    uint64_t v = 99;
+    EXPECT_TRUE(ctl::parseUnsigned("65535", 65535, v));
+    EXPECT_EQ(v, 65535u);
+    EXPECT_TRUE(ctl::parseUnsigned("18446744073709551615", UINT64_MAX, v));
+    EXPECT_EQ(v, UINT64_MAX);
+    for (const char *text : {"65536", "", "-1", "+1", "1 ", "0x1", "99999999999999999999"}) {
+        v = 7;
+        EXPECT_FALSE(ctl::parseUnsigned(text, 65535, v)) << text;
+        EXPECT_EQ(v, 7u) << text;
+    }
+}
+
+} // namespace
