@@ -1,0 +1,65 @@
+#include "src/Network/Dmesg/Dmesg.h"
+
+#include "ui_Dmesg.h"
+
+#include <QByteArray>
+#include <QTcpSocket>
+#include <QTextCodec>
+#include <QTextDecoder>
+
+Dmesg::Dmesg(QHostAddress address, QWidget *parent) : Dmesg(std::move(address), kLogPort, parent) {}
+
+Dmesg::Dmesg(QHostAddress address, quint16 port, QWidget *parent)
+    : QDialog(parent), ui(new Ui::Dmesg), socket(new QTcpSocket(this)),
+      decoder(QTextCodec::codecForName("UTF-8")->makeDecoder())
+{
+    ui->setupUi(this);
+    connect(socket, &QTcpSocket::readyRead, this, &Dmesg::UdpRecive);
+    // A refused or broken connection only means that no more text comes.
+    socket->connectToHost(address, port, QIODevice::ReadWrite);
+}
+
+Dmesg::~Dmesg()
+{
+    delete ui;
+}
+
+void Dmesg::UdpRecive()
+{
+    QString text;
+    while (socket->bytesAvailable() > 0) {
+        const QByteArray chunk = socket->read(socket->bytesAvailable());
+        if (chunk.isEmpty())
+            break;
+        text += decoder->toUnicode(chunk);
+    }
+    ui->dmesgText->appendAtEnd(text);
+}
+
+void Dmesg::TcpRecive()
+{
+    // Nothing to do: the stream is read in UdpRecive. Kept so the window's
+    // slots stay what the update dialog's code was written against.
+}
+
+void Dmesg::on_saveButton_clicked()
+{
+    ui->dmesgText->saveWithDialog();
+}
+
+void Dmesg::on_closeButton_clicked()
+{
+    close();
+}
+
+void Dmesg::on_clearButton_clicked()
+{
+    // The connection stays; new text starts the empty pane.
+    ui->dmesgText->clear();
+}
+
+void Dmesg::on_pushReboot_clicked()
+{
+    rebootRequest = true;
+    close();
+}
