@@ -18,7 +18,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 
 // The socket layer over BSD sockets and getifaddrs (Linux). It keeps the
@@ -82,21 +81,31 @@ void sleepMicros(long micros)
     }
 }
 
-std::string readLine(const std::string &path)
-{
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // What the system tells about an adapter: its link type and, where the
-// kernel names one, its driver ("ethernet (veth)", "loopback").
+// kernel names one, its driver ("ethernet (veth)", "loopback"). Asked
+// through ioctls, which answer for the caller's own network namespace.
 std::string describe(const char *name)
 {
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return "network adapter";
+    int arp = -1;
+    ifreq req{};
+    std::strncpy(req.ifr_name, name, IFNAMSIZ - 1);
+    if (::ioctl(fd, SIOCGIFHWADDR, &req) == 0)
+        arp = req.ifr_hwaddr.sa_family;
+
+    std::string driver;
+    ethtool_drvinfo info{};
+    info.cmd = ETHTOOL_GDRVINFO;
+    std::memset(&req, 0, sizeof req);
+    std::strncpy(req.ifr_name, name, IFNAMSIZ - 1);
+    req.ifr_data = reinterpret_cast<char *>(&info);
+    if (::ioctl(fd, SIOCETHTOOL, &req) == 0)
+        driver.assign(info.driver, strnlen(info.driver, sizeof info.driver));
+    ::close(fd);
+
     std::string type;
-    const std::string typeText = readLine(std::string("/sys/class/net/") + name + "/type");
-    const int arp = typeText.empty() ? -1 : std::atoi(typeText.c_str());
     switch (arp) {
     case ARPHRD_ETHER: type = "ethernet"; break;
     case ARPHRD_LOOPBACK: type = "loopback"; break;
@@ -106,19 +115,6 @@ std::string describe(const char *name)
     case ARPHRD_IEEE80211: type = "wireless"; break;
     case -1: type = "network adapter"; break;
     default: type = "link type " + std::to_string(arp); break;
-    }
-
-    std::string driver;
-    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0) {
-        ethtool_drvinfo info{};
-        info.cmd = ETHTOOL_GDRVINFO;
-        ifreq req{};
-        std::strncpy(req.ifr_name, name, IFNAMSIZ - 1);
-        req.ifr_data = reinterpret_cast<char *>(&info);
-        if (::ioctl(fd, SIOCETHTOOL, &req) == 0)
-            driver.assign(info.driver, strnlen(info.driver, sizeof info.driver));
-        ::close(fd);
     }
     if (driver.empty() || arp == ARPHRD_LOOPBACK)
         return type;
