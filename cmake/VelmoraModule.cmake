@@ -68,6 +68,11 @@ function(velmora_test name)
     set(A_TIMEOUT 300)
   endif()
   set(env "VELMORA_PROGRAM_DIR=${VELMORA_PROGRAM_DIR};VELMORA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
+    # Under Wine the host's file system is drive Z:; a Windows program
+    # cannot open the host's absolute paths as they are.
+    set(env "VELMORA_PROGRAM_DIR=Z:${VELMORA_PROGRAM_DIR};VELMORA_SOURCE_DIR=Z:${PROJECT_SOURCE_DIR}")
+  endif()
   if(A_QT)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
     # Qt wants a private runtime folder; without one it warns on every start.
@@ -87,6 +92,14 @@ function(velmora_test name)
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/testnet.sh $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RUN_SERIAL ON LABELS netns)
   else()
+    # Discovered tests keep only the first entry of a list-valued ENVIRONMENT
+    # (the discovery script flattens it), so the environment is set by a
+    # launcher in front of the program: for the listing run and every case.
+    set(launcher ${CMAKE_COMMAND} -E env ${env} --)
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+      list(APPEND launcher ${CMAKE_CROSSCOMPILING_EMULATOR})
+    endif()
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
   endif()
