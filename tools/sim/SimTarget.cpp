@@ -77,7 +77,7 @@ const char *faultName(Fault fault)
 }
 
 SimTarget::SimTarget(TargetConfig config)
-    : config_(std::move(config)), storage_(std::make_unique<SimStorage>()), version_(config_.version)
+    : config_(std::move(config)), storage_(std::make_unique<SimStorage>())
 {
 }
 
@@ -127,7 +127,7 @@ void SimTarget::handle(const uint8_t *data, size_t size, int64_t nowMicros, std:
         replies.push_back({buildMessage(msg::AnnounceReply, msg::kFlagOk), false});
         break;
     case msg::VersionQuery:
-        replies.push_back({textReply(msg::VersionReply, version_), false});
+        replies.push_back({textReply(msg::VersionReply, currentVersion()), false});
         break;
     case msg::SourceQuery:
         replies.push_back({textReply(msg::SourceReply, config_.source), false});
@@ -140,7 +140,7 @@ void SimTarget::handle(const uint8_t *data, size_t size, int64_t nowMicros, std:
         else
             silentUntil_ = nowMicros + config_.rebootSilenceMillis * 1000;
         if (auto v = storage_->onReboot())
-            version_ = *v;
+            newVersion_ = *v;
         note = rebootForever_ ? "rebooting, never to come back"
                               : "rebooting, silent for " + std::to_string(config_.rebootSilenceMillis) + " ms";
         break;

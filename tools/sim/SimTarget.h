@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -71,7 +72,7 @@ public:
     // Silent because of a reboot in progress (or one it never returns from).
     bool rebooting(int64_t nowMicros) const;
     const std::string &announcedName() const { return announcedName_; }
-    const std::string &currentVersion() const { return version_; }
+    const std::string &currentVersion() const { return newVersion_ ? *newVersion_ : config_.version; }
     // Counts reboots, so the server can drop log clients.
     int rebootCount() const { return reboots_; }
 
@@ -81,7 +82,7 @@ private:
     TargetConfig config_;
     std::unique_ptr<SimStorage> storage_;
     std::string announcedName_;
-    std::string version_;
+    std::optional<std::string> newVersion_; // from a reboot after a written image
     bool rebootForever_ = false;
     int64_t silentUntil_ = 0; // nowMicros value
     int reboots_ = 0;

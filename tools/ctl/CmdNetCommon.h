@@ -1,0 +1,37 @@
+#pragma once
+
+#include "src/Network/TargetClient.h"
+#include "tools/ctl/Args.h"
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+// Pieces shared by the network commands of velmora-ctl (interfaces,
+// discover, probe, version, source, reboot).
+
+namespace ctl {
+
+// "address%index,port", the form discover prints and EP accepts.
+std::string formatScopedEndpoint(const NodeAddress &endpoint);
+// A text on one output line: TAB, CR, LF and other control bytes become '?'.
+std::string oneLine(const std::string &text);
+
+// Opens a client (all-ones filter unless given); on failure reports on err
+// and returns null with status set to 1.
+std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
+                                         uint64_t filter = TargetClient::kAllOnes,
+                                         const std::string &name = std::string());
+
+// Parses the one positional EP of a single-target command; reports usage
+// errors.
+bool parseSingleEndpoint(const ParsedArgs &parsed, const std::string &command, std::ostream &err,
+                         NodeAddress &endpoint, int &status);
+
+// What a transaction outcome other than Ok means, for a message.
+std::string outcomeText(TransactResult result, const TargetClient &client, uint32_t waitMillis);
+
+// The endpoint help lines.
+extern const char *const kEndpointHelp;
+
+} // namespace ctl
