@@ -28,3 +28,10 @@ uint16_t crc16Usb(const uint8_t *data, size_t length)
         crc = static_cast<uint16_t>((crc >> 8) ^ kTable[(crc ^ data[i]) & 0xffu]);
     return static_cast<uint16_t>(crc ^ 0xFFFF);
 }
+
+uint16_t crc16UsbUpdate(uint16_t reg, const uint8_t *data, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        reg = static_cast<uint16_t>((reg >> 8) ^ kTable[(reg ^ data[i]) & 0xffu]);
+    return reg;
+}

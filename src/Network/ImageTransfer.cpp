@@ -79,6 +79,9 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
     std::vector<uint8_t> received;
     NodeAddress source;
     uint64_t left = length;
+    // The image CRC, kept up to date while each burst waits for its
+    // acknowledgement, so that the check follows the last block at once.
+    uint16_t crcRegister = kCrc16UsbStart;
     uint16_t sequence = 0;
     uint16_t windowNumber = 0;
 
@@ -95,6 +98,7 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
         uint64_t index = 0;
         while (index < windowBlocks) {
             // A new burst.
+            const uint64_t burstOffset = length - left;
             size_t count = 0;
             uint64_t burstBytes = 0;
             uint16_t lastSequence = 0;
@@ -123,6 +127,8 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
                 if (transferProgress_)
                     transferProgress_(length - left, length);
             }
+
+            crcRegister = crc16UsbUpdate(crcRegister, image + burstOffset, size_t(burstBytes));
 
             // Acknowledgement.
             int silentWaits = 0;
@@ -165,7 +171,7 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
     }
 
     // Check: the target must confirm the CRC of the whole image.
-    const uint16_t crc = crc16Usb(image, size_t(length));
+    const uint16_t crc = crc16UsbFinish(crcRegister);
     if (transact(destination, buildMessage(msg::ImageCommit, 0, slotNumber, crc, kCheckOnly, 0),
                  msg::ImageCommitReply, reply) != TransactResult::Ok ||
         !replyHeader(reply, rh))

@@ -114,20 +114,27 @@ bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std
 std::function<void(uint64_t, uint64_t)> progressPrinter(std::ostream &err)
 {
     using Clock = std::chrono::steady_clock;
+    // The rate counts from the first block on: the flash command's pause
+    // before the transfer is not part of it.
     struct State {
-        Clock::time_point start = Clock::now();
+        Clock::time_point start;
         Clock::time_point last;
+        uint64_t first = 0;
         bool any = false;
     };
     auto state = std::make_shared<State>();
     return [state, &err](uint64_t sent, uint64_t total) {
         const auto now = Clock::now();
-        if (state->any && sent < total && now - state->last < std::chrono::milliseconds(500))
+        if (!state->any) {
+            state->start = now;
+            state->first = sent;
+        } else if (sent < total && now - state->last < std::chrono::milliseconds(500)) {
             return;
+        }
         state->any = true;
         state->last = now;
         const double seconds = std::chrono::duration<double>(now - state->start).count();
-        const double rate = seconds > 0 ? double(sent) / seconds / 1e6 : 0.0;
+        const double rate = seconds > 0 ? double(sent - state->first) / seconds / 1e6 : 0.0;
         char line[128];
         std::snprintf(line, sizeof line, "sent %llu of %llu bytes (%.0f %%), %.2f MB/s", (unsigned long long)sent,
                       (unsigned long long)total, total ? 100.0 * double(sent) / double(total) : 100.0, rate);
