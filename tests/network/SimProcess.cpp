@@ -1,0 +1,121 @@
+#include "tests/network/SimProcess.h"
+
+#include "src/Network/Socket/Socket.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+std::string envText(const char *name)
+{
+    const char *v = std::getenv(name);
+    return v != nullptr ? v : "";
+}
+
+std::string testNetworkProblem()
+{
+    if (envText("VELMORA_TESTNET") != "1")
+        return "not inside the private test network: run this test through scripts/testnet.sh (ctest does)";
+    if (envText("VELMORA_PROGRAM_DIR").empty())
+        return "VELMORA_PROGRAM_DIR is not set: cannot find velmora-target-sim";
+    if (::access((envText("VELMORA_PROGRAM_DIR") + "/velmora-target-sim").c_str(), X_OK) != 0)
+        return "velmora-target-sim is missing in VELMORA_PROGRAM_DIR";
+    return {};
+}
+
+bool SimProcess::start(int k, const std::vector<std::string> &args, std::string &error)
+{
+    stop();
+    const std::string prefix = envText(("VELMORA_NS_T" + std::to_string(k)).c_str());
+    if (prefix.empty()) {
+        error = "no prefix for target namespace " + std::to_string(k);
+        return false;
+    }
+    std::vector<std::string> argv;
+    std::istringstream words(prefix);
+    for (std::string w; words >> w;)
+        argv.push_back(w);
+    argv.push_back(envText("VELMORA_PROGRAM_DIR") + "/velmora-target-sim");
+    argv.insert(argv.end(), args.begin(), args.end());
+
+    char path[] = "/tmp/velmora-sim-out.XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0) {
+        error = "cannot create the emulator's output file";
+        return false;
+    }
+    if (!outputPath_.empty())
+        ::unlink(outputPath_.c_str());
+    outputPath_ = path;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        std::vector<char *> cargv;
+        for (auto &a : argv)
+            cargv.push_back(const_cast<char *>(a.c_str()));
+        cargv.push_back(nullptr);
+        ::execvp(cargv[0], cargv.data());
+        ::_exit(127);
+    }
+    ::close(fd);
+    if (pid_ < 0) {
+        error = "fork failed";
+        return false;
+    }
+    const int64_t deadline = nowMicros() + 10000000;
+    while (nowMicros() < deadline) {
+        const std::string out = output();
+        if (out.find("\nready\n") != std::string::npos || out.rfind("ready\n", 0) == 0)
+            return true;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            error = "the emulator ended at start: " + out;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    error = "the emulator did not get ready within 10 s: " + output();
+    stop();
+    return false;
+}
+
+SimProcess::~SimProcess()
+{
+    stop();
+    if (!outputPath_.empty())
+        ::unlink(outputPath_.c_str());
+}
+
+void SimProcess::stop()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        const int64_t deadline = nowMicros() + 5000000;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (nowMicros() > deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pid_ = -1;
+    }
+}
+
+std::string SimProcess::output() const
+{
+    std::ifstream in(outputPath_);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}

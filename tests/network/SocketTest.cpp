@@ -1,0 +1,164 @@
+#include "src/Network/Socket/Socket.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+// The socket layer on the loopback address ::1 only.
+
+namespace {
+
+NodeAddress loopback(uint16_t hostPort = 0)
+{
+    NodeAddress a;
+    a.address[15] = 1;
+    a.setHostPort(hostPort);
+    return a;
+}
+
+class SocketLoopback : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(receiver.open(SocketKind::UdpV6Only));
+        local = loopback();
+        ASSERT_TRUE(receiver.bind(local)) << "error " << receiver.lastError();
+        ASSERT_NE(local.port, 0);
+        ASSERT_TRUE(sender.open(SocketKind::UdpV6Only));
+        NodeAddress any;
+        ASSERT_TRUE(sender.bind(any));
+    }
+    Socket receiver;
+    Socket sender;
+    NodeAddress local;
+};
+
+TEST(Socket, BindToTheAnyAddressReportsThePortAndFixesNoInterface)
+{
+    Socket s;
+    EXPECT_FALSE(s.isOpen());
+    ASSERT_TRUE(s.open(SocketKind::UdpV6Only));
+    NodeAddress any;
+    ASSERT_TRUE(s.bind(any));
+    EXPECT_NE(any.port, 0);
+    EXPECT_EQ(s.fixedInterface(), 0u);
+    s.close();
+    EXPECT_FALSE(s.isOpen());
+    s.close(); // safe twice
+}
+
+TEST(Socket, OpenKinds)
+{
+    const struct {
+        int kind;
+        bool opens;
+    } rows[] = {{0, true}, {1, true}, {2, true}, {3, true}, {4, true}, {5, true}, {6, false}};
+    for (const auto &r : rows) {
+        Socket s;
+        EXPECT_EQ(s.open(static_cast<SocketKind>(r.kind)), r.opens) << "kind " << r.kind;
+        EXPECT_EQ(s.isOpen(), r.opens) << "kind " << r.kind;
+    }
+}
+
+TEST(Socket, BindTwiceToOnePortFailsWithAnError)
+{
+    Socket a, b;
+    ASSERT_TRUE(a.open(SocketKind::TcpV6Only));
+    NodeAddress l = loopback();
+    ASSERT_TRUE(a.bind(l)); // stream kinds listen after binding
+    ASSERT_TRUE(b.open(SocketKind::TcpV6Only));
+    NodeAddress same = l;
+    EXPECT_FALSE(b.bind(same));
+    EXPECT_NE(b.lastError(), 0);
+}
+
+TEST_F(SocketLoopback, WaitOnAnIdleSocketTimesOutAtOnce)
+{
+    const int64_t start = nowMicros();
+    EXPECT_EQ(receiver.waitReadable(0), 1);
+    EXPECT_EQ(receiver.waitReadable(20000), 1);
+    const int64_t elapsed = nowMicros() - start;
+    EXPECT_GE(elapsed, 19000);
+    EXPECT_LT(elapsed, 1000000);
+}
+
+TEST_F(SocketLoopback, DatagramArrivesWithItsSource)
+{
+    const std::vector<uint8_t> data = {1, 2, 3, 4, 5};
+    ASSERT_TRUE(sender.sendTo(data.data(), data.size(), local, true));
+    ASSERT_EQ(receiver.waitReadable(1000000), 2);
+    std::vector<uint8_t> buffer;
+    NodeAddress source;
+    ASSERT_TRUE(receiver.receiveFrom(buffer, source));
+    EXPECT_EQ(buffer, data);
+    EXPECT_EQ(source.address[15], 1);
+    EXPECT_NE(source.port, 0);
+    EXPECT_NE(source.port, local.port);
+}
+
+TEST_F(SocketLoopback, DatagramsAbove1500BytesArriveEmpty)
+{
+    for (size_t size : {1500u, 1501u, 4000u}) {
+        const std::vector<uint8_t> data(size, 0x5a);
+        ASSERT_TRUE(sender.sendTo(data.data(), data.size(), local, false)) << size;
+        ASSERT_EQ(receiver.waitReadable(1000000), 2) << size;
+        std::vector<uint8_t> buffer;
+        NodeAddress source;
+        source.interfaceIndex = 77;
+        ASSERT_TRUE(receiver.receiveFrom(buffer, source));
+        if (size <= Socket::kReceiveSize) {
+            EXPECT_EQ(buffer.size(), size);
+        } else {
+            EXPECT_TRUE(buffer.empty()) << size;
+            EXPECT_EQ(source.interfaceIndex, 77) << "source left unchanged";
+        }
+    }
+}
+
+TEST_F(SocketLoopback, SendToAClosedPortIsNoFailure)
+{
+    // UDP sends do not see the other side; the caller's time-out does.
+    NodeAddress nobody = loopback(1);
+    const uint8_t b = 0;
+    EXPECT_TRUE(sender.sendTo(&b, 1, nobody, true));
+}
+
+TEST(Socket, ClosedSocketWaitFailsAndSendFails)
+{
+    Socket s;
+    EXPECT_EQ(s.waitReadable(0), 0);
+    const uint8_t b = 0;
+    EXPECT_FALSE(s.sendTo(&b, 1, loopback(9), true));
+}
+
+TEST(Adapters, LinkLocalListHoldsOnlyFe80AndIsPartOfTheFullList)
+{
+    InterfaceMap all, linkLocal;
+    const bool ok = listAdapterAddresses(all);
+    EXPECT_EQ(listLinkLocalInterfaces(linkLocal), ok);
+    if (!ok) {
+        EXPECT_TRUE(all.empty());
+        return;
+    }
+    for (const auto &e : all)
+        EXPECT_EQ(e.first.port, 0);
+    for (const auto &e : linkLocal) {
+        EXPECT_EQ(e.first.address[0], 0xfe);
+        EXPECT_EQ(e.first.address[1], 0x80);
+        EXPECT_EQ(all.count(e.first), 1u);
+        EXPECT_FALSE(e.second.friendlyName.empty());
+    }
+    size_t fe80 = 0;
+    for (const auto &e : all)
+        fe80 += e.first.address[0] == 0xfe && e.first.address[1] == 0x80;
+    EXPECT_EQ(fe80, linkLocal.size());
+}
+
+TEST(Clock, NowMicrosIsMonotonic)
+{
+    const int64_t a = nowMicros();
+    const int64_t b = nowMicros();
+    EXPECT_GE(b, a);
+}
+
+} // namespace

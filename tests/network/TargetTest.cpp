@@ -1,0 +1,333 @@
+#include "src/Network/AddressText.h"
+#include "src/Network/Message.h"
+#include "src/Network/TargetClient.h"
+#include "tests/network/SimProcess.h"
+#include "tools/ctl/Command.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+// Transactions, discovery and the network commands of velmora-ctl against
+// the emulator, inside the private test network of scripts/testnet.sh.
+
+namespace {
+
+NodeAddress target(int k, uint16_t port, const std::string &address = std::string())
+{
+    NodeAddress a;
+    parseAddress(address.empty() ? envText(("VELMORA_T" + std::to_string(k) + "_ADDR").c_str()) : address,
+                 a.address);
+    a.interfaceIndex = static_cast<uint16_t>(std::atoi(envText(("VELMORA_C" + std::to_string(k) + "_INDEX").c_str()).c_str()));
+    a.setHostPort(port);
+    return a;
+}
+
+std::string scoped(const NodeAddress &a)
+{
+    return formatAddress(a.address) + "%" + std::to_string(a.interfaceIndex) + "," + std::to_string(a.hostPort());
+}
+
+int64_t millisSince(int64_t start)
+{
+    return (nowMicros() - start) / 1000;
+}
+
+class TargetNet : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string problem = testNetworkProblem();
+        if (!problem.empty())
+            FAIL() << problem;
+        ASSERT_TRUE(client.open()) << "no link-local interface in the client namespace";
+    }
+    void startSim(SimProcess &sim, int k, const std::vector<std::string> &args)
+    {
+        std::string error;
+        ASSERT_TRUE(sim.start(k, args, error)) << error;
+    }
+    TargetClient client{0, "net-test"};
+};
+
+TEST_F(TargetNet, ClientListsBothClientInterfaces)
+{
+    ASSERT_EQ(client.interfaces().size(), 2u);
+    EXPECT_EQ(client.interfaces()[0].interfaceIndex, target(1, 0).interfaceIndex);
+    EXPECT_EQ(client.interfaces()[1].interfaceIndex, target(2, 0).interfaceIndex);
+}
+
+struct TransactRow {
+    const char *fault;
+    uint16_t port;
+    TransactResult result;
+    const char *text; // queryVersion's text
+};
+
+TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
+{
+    const TransactRow rows[] = {
+        {"none", 19650, TransactResult::Ok, "v-none"},
+        {"silent", 19651, TransactResult::Timeout, ""},
+        {"refuse", 19652, TransactResult::Refused, ""},
+        {"echo", 19653, TransactResult::Echoed, ""},
+        {"other-port", 19654, TransactResult::Timeout, ""},
+        {"bad-magic", 19655, TransactResult::Timeout, ""},
+        {"bad-length", 19656, TransactResult::Timeout, ""},
+        {"oversize", 19657, TransactResult::Timeout, ""},
+        {"bad-pad", 19658, TransactResult::Ok, ""},
+    };
+    std::vector<std::string> args;
+    for (const auto &r : rows) {
+        const std::string p = std::to_string(r.port);
+        args.insert(args.end(), {"--target", r.fault, "--port", p, "--version", std::string("v-") + r.fault,
+                                 "--fault", r.fault});
+    }
+    // Slow answers: inside and beyond the 100 ms of a transaction.
+    args.insert(args.end(), {"--target", "slow", "--port", "19660", "--version", "v-slow", "--delay", "40"});
+    args.insert(args.end(), {"--target", "late", "--port", "19661", "--version", "v-late", "--delay", "400"});
+    SimProcess sim;
+    startSim(sim, 1, args);
+
+    auto check = [&](const char *what, uint16_t port, TransactResult expected, const std::string &text) {
+        SCOPED_TRACE(what);
+        std::vector<uint8_t> reply;
+        const int64_t start = nowMicros();
+        const TransactResult r = client.transact(target(1, port), buildMessage(msg::VersionQuery), msg::VersionReply, reply);
+        const int64_t ms = millisSince(start);
+        EXPECT_EQ(static_cast<int>(r), static_cast<int>(expected));
+        if (expected == TransactResult::Timeout) {
+            EXPECT_GE(ms, 95);
+            EXPECT_LT(ms, 1500);
+        }
+        if (expected == TransactResult::Ok || expected == TransactResult::Refused) {
+            MessageHeader h;
+            ASSERT_TRUE(parseHeader(reply.data(), reply.size(), h));
+            EXPECT_EQ(h.command, msg::VersionReply);
+            EXPECT_EQ(h.ok(), expected == TransactResult::Ok);
+        } else {
+            EXPECT_TRUE(reply.empty());
+        }
+        std::string version = "stale";
+        EXPECT_TRUE(client.queryVersion(target(1, port), version));
+        EXPECT_EQ(version, text);
+    };
+    for (const auto &r : rows)
+        check(r.fault, r.port, r.result, r.text);
+    check("40 ms delay", 19660, TransactResult::Ok, "v-slow");
+    check("400 ms delay", 19661, TransactResult::Timeout, "");
+
+    // The single-transaction operations on a good and a silent target.
+    EXPECT_TRUE(client.probe(target(1, 19650)));
+    EXPECT_TRUE(client.announce(target(1, 19650)));
+    EXPECT_NE(sim.output().find("announced name \"net-test\""), std::string::npos);
+    std::string source = "stale";
+    EXPECT_TRUE(client.queryUpdateSource(target(1, 19650), source));
+    EXPECT_EQ(source, "");
+    const int64_t start = nowMicros();
+    EXPECT_FALSE(client.probe(target(1, 19651)));
+    EXPECT_GE(millisSince(start), 95);
+    EXPECT_LT(millisSince(start), 1500);
+    EXPECT_TRUE(client.announce(target(1, 19651))) << "a time-out is no transport failure";
+    EXPECT_FALSE(client.reboot(target(1, 19651), 1));
+    EXPECT_FALSE(client.probe(target(1, 19652))) << "refused";
+}
+
+TEST_F(TargetNet, RebootSilenceAndComingBack)
+{
+    SimProcess sim;
+    startSim(sim, 2, {"--target", "back", "--port", "19650", "--reboot-silence", "300", "--target", "gone", "--port",
+                      "19651", "--reboot-silence", "forever"});
+    ASSERT_TRUE(client.reboot(target(2, 19650), 1));
+    const int64_t start = nowMicros();
+    EXPECT_FALSE(client.probe(target(2, 19650)));
+    bool back = false;
+    while (!back && millisSince(start) < 5000)
+        back = client.probe(target(2, 19650));
+    EXPECT_TRUE(back);
+    EXPECT_GE(millisSince(start), 250);
+
+    ASSERT_TRUE(client.reboot(target(2, 19651), 1));
+    const int64_t gone = nowMicros();
+    while (millisSince(gone) < 700)
+        ASSERT_FALSE(client.probe(target(2, 19651)));
+    EXPECT_NE(sim.output().find("never to come back"), std::string::npos);
+}
+
+struct FilterRow {
+    uint64_t filter;
+    std::vector<uint16_t> ports; // listed, in order
+};
+
+TEST_F(TargetNet, DiscoveryFilterAndOrder)
+{
+    SimProcess sim;
+    // Answer order differs from address order: the ports are listed last
+    // to first.
+    startSim(sim, 1, {"--target", "id6", "--id", "6", "--port", "19653", "--target", "id5", "--id", "5", "--port",
+                      "19652", "--target", "unset", "--id", "all-ones", "--port", "19651", "--target", "id0", "--id",
+                      "0", "--port", "19650"});
+    const FilterRow rows[] = {
+        {0, {19650, 19652, 19653}},
+        {5, {19650, 19652}},
+        {6, {19650, 19653}},
+        {TargetClient::kAllOnes, {19650}},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE("filter " + std::to_string(r.filter));
+        TargetClient c(r.filter, "filter-test");
+        ASSERT_TRUE(c.open());
+        TargetMap found;
+        ASSERT_TRUE(discover(c, found, 0));
+        std::vector<uint16_t> ports;
+        for (const auto &e : found) {
+            ports.push_back(e.first.hostPort());
+            EXPECT_TRUE(e.first.sameHost(target(1, 0)));
+        }
+        EXPECT_EQ(ports, r.ports);
+    }
+    const auto it = [&] {
+        TargetMap found;
+        discover(client, found, 0);
+        return found;
+    }();
+    ASSERT_EQ(it.count(target(1, 19652)), 1u);
+    EXPECT_EQ(it.at(target(1, 19652)).name, "id5");
+    EXPECT_EQ(it.at(target(1, 19652)).identifier, 5u);
+    // Every target that answered was announced to, the skipped ones too.
+    EXPECT_NE(sim.output().find("target unset: announced name \"filter-test\""), std::string::npos);
+}
+
+TEST_F(TargetNet, DiscoveryDropsBadRepliesAndKeepsLateOnes)
+{
+    SimProcess sim;
+    startSim(sim, 1, {"--target", "good", "--port", "19650", "--target", "magic", "--port", "19651", "--fault",
+                      "bad-magic", "--target", "length", "--port", "19652", "--fault", "bad-length", "--target", "big",
+                      "--port", "19653", "--fault", "oversize", "--target", "refuse", "--port", "19654", "--fault",
+                      "refuse", "--target", "echo", "--port", "19655", "--fault", "echo", "--target", "pad", "--port",
+                      "19656", "--fault", "bad-pad", "--target", "late", "--port", "19657", "--delay", "45"});
+    TargetMap found;
+    ASSERT_TRUE(discover(client, found, 0));
+    std::map<uint16_t, std::string> names;
+    for (const auto &e : found)
+        names[e.first.hostPort()] = e.second.name;
+    const std::map<uint16_t, std::string> expected = {{19650, "good"}, {19656, ""}, {19657, "late"}};
+    EXPECT_EQ(names, expected);
+}
+
+TEST_F(TargetNet, DiscoveryOverTwoInterfacesListsBothSources)
+{
+    const std::string shared = envText("VELMORA_T1_ADDR");
+    const std::string ns2 = envText("VELMORA_NS_T2");
+    const std::string addCmd = ns2 + " ip -6 addr add " + shared + "/64 dev " + envText("VELMORA_T2_IF") + " nodad";
+    ASSERT_EQ(std::system(addCmd.c_str()), 0);
+    SimProcess a, b;
+    startSim(a, 1, {"--target", "via-1", "--id", "9", "--port", "19650"});
+    startSim(b, 2, {"--target", "via-2", "--id", "9", "--port", "19650", "--address", shared});
+    TargetMap found;
+    const bool ok = discover(client, found, 0);
+    b.stop();
+    (void)std::system((ns2 + " ip -6 addr del " + shared + "/64 dev " + envText("VELMORA_T2_IF")).c_str());
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(found.size(), 2u);
+    auto it = found.begin();
+    EXPECT_EQ(it->first, target(1, 19650, shared));
+    EXPECT_EQ(it->second.name, "via-1");
+    ++it;
+    EXPECT_EQ(it->first, target(2, 19650, shared));
+    EXPECT_EQ(it->second.name, "via-2");
+}
+
+TEST_F(TargetNet, DiscoveryWithoutTargetsTakesThreePassesOfThirtyMilliseconds)
+{
+    TargetMap found;
+    const int64_t start = nowMicros();
+    ASSERT_TRUE(discover(client, found, 0));
+    const int64_t ms = millisSince(start);
+    EXPECT_TRUE(found.empty());
+    // 3 passes x 2 interfaces x 30 ms.
+    EXPECT_GE(ms, 175);
+    EXPECT_LT(ms, 3000);
+    std::printf("discovery without targets on 2 interfaces: %lld ms\n", static_cast<long long>(ms));
+}
+
+struct CtlResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CtlResult ctlRun(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "velmora-ctl");
+    std::ostringstream out, err;
+    const int status = ctl::runCtl(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+TEST_F(TargetNet, CtlCommandsAgainstThreeTargets)
+{
+    SimProcess one, two;
+    startSim(one, 1, {"--target", "Out-A", "--id", "5", "--port", "19650", "--version", "2.4.1", "--source",
+                      "https://example.invalid/a", "--target", "Out-B", "--id", "5", "--port", "19651"});
+    startSim(two, 2, {"--target", "Unset", "--id", "all-ones", "--port", "19650", "--target", "Mute", "--id", "7",
+                      "--port", "19652", "--fault", "silent", "--fault-commands", "32,34,36", "--target", "Echo",
+                      "--port", "19653", "--fault", "echo", "--fault-commands", "32"});
+    const std::string a = scoped(target(1, 19650));
+    const std::string b = scoped(target(1, 19651));
+    const std::string mute = scoped(target(2, 19652));
+    const std::string echo = scoped(target(2, 19653));
+
+    const int64_t start = nowMicros();
+    CtlResult r = ctlRun({"discover", "--name", "ctl-test"});
+    std::printf("velmora-ctl discover with 5 targets on 2 interfaces: %lld ms\n",
+                static_cast<long long>(millisSince(start)));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, a + "\t0000000000000005\tOut-A\n" + b + "\t0000000000000005\tOut-B\n" + mute +
+                         "\t0000000000000007\tMute\n" + echo + "\t0000000000000000\tEcho\n");
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string errPart;
+    } rows[] = {
+        {{"version", a}, 0, "2.4.1\n", ""},
+        {{"source", a}, 0, "https://example.invalid/a\n", ""},
+        {{"version", "fe80::1:1%vc1,19651"}, 0, "1.0.0\n", ""},
+        {{"version", mute}, 1, "", "no answer within 100 ms"},
+        {{"source", mute}, 1, "", "no answer"},
+        {{"version", echo}, 1, "", "echo"},
+        {{"probe", a}, 0, "", ""},
+        {{"probe", mute}, 0, "", ""}, // silent to queries only
+        {{"probe", scoped(target(1, 19659))}, 1, "", "no answer"},
+        {{"reboot", mute}, 1, "", "no answer"},
+        {{"probe"}, 2, "", "usage"},
+        {{"version", "fe80::1:1,19650"}, 2, "", "interface"},
+        {{"version", "fe80::1:1%nosuch,19650"}, 2, "", "nosuch"},
+        {{"discover", "--filter", "x"}, 2, "", "--filter"},
+        {{"discover", "--mode", "256"}, 2, "", "--mode"},
+        {{"reboot", b, "--mode", "1"}, 0, "", ""},
+        {{"probe", b}, 1, "", "no answer"},
+    };
+    for (const auto &row : rows) {
+        std::string line;
+        for (const auto &w : row.args)
+            line += w + " ";
+        SCOPED_TRACE(line);
+        r = ctlRun(row.args);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_EQ(r.out, row.out);
+        if (!row.errPart.empty()) {
+            EXPECT_NE(r.err.find(row.errPart), std::string::npos) << r.err;
+        }
+    }
+
+    r = ctlRun({"interfaces"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, envText("VELMORA_C1_ADDR") + "%" + envText("VELMORA_C1_INDEX") + "\tvc1\tethernet (veth)\n" +
+                         envText("VELMORA_C2_ADDR") + "%" + envText("VELMORA_C2_INDEX") + "\tvc2\tethernet (veth)\n");
+}
+
+} // namespace
