@@ -1,0 +1,114 @@
+// The default, debug and config buttons and the debug switch's end.
+
+#include "tests/config/DialogFixture.h"
+
+#include <QComboBox>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kSwitchImage[] = "[global]\r\nDebug=enable\r\n\r\n";
+
+class Buttons : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        inst.writeStandardFiles();
+        inst.write("settings/main.inf", mine);
+        inst.start().show();
+    }
+    void click(const char *button) { inst.widget<QPushButton>(button)->click(); }
+    const std::string mine = "Version=2\nPreset=Low Latency\nSyncBufferCount=9\nPCMRequest=16\nOwnKey=mine\n";
+    Installation inst;
+};
+
+TEST_F(Buttons, DefaultThenCancelLeavesTheFile)
+{
+    click("defaultButton");
+    EXPECT_EQ(inst.probe().settings().get("SyncBufferCount"), "6");
+    EXPECT_EQ(inst.widget<QComboBox>("presetList")->currentText(), "Standard");
+    click("cancelButton");
+    EXPECT_EQ(inst.read(inst.settingsFile()), mine);
+}
+
+TEST_F(Buttons, DefaultThenSaveWritesTheDefaultsWithTheForm)
+{
+    click("defaultButton");
+    EXPECT_EQ(inst.widget<QComboBox>("bcountBox")->currentText(), "6");
+    EXPECT_EQ(inst.widget<QComboBox>("pcmList")->currentText(), "32bit");
+    inst.widget<QComboBox>("dsdlist")->setCurrentIndex(1); // a change after the reload
+    click("saveButton");
+    EXPECT_EQ(inst.read(inst.settingsFile()), "[global]\r\n"
+                                              "ASIOBufferSize=512\r\n"
+                                              "ASIOBufferSizeMax=4096\r\n"
+                                              "ASIOBufferSizeMin=64\r\n"
+                                              "AsioSetting=Format,Buffer,Cycle,Latency,Ether,FindIP,Info\r\n"
+                                              "CycleTime=2000\r\n"
+                                              "DSDMSB=enable\r\n"
+                                              "FlexCycle=enable\r\n"
+                                              "Interface=0\r\n"
+                                              "LatencyBuffer=20000\r\n"
+                                              "PCMRequest=32\r\n"
+                                              "Preset=Standard\r\n"
+                                              "SyncBufferCount=6\r\n"
+                                              "TargetAddress=::,0\r\n"
+                                              "TargetPO=0\r\n"
+                                              "Version=2\r\n"
+                                              "\r\n");
+}
+
+TEST_F(Buttons, DebugWritesAndRemovesTheSwitchEachTime)
+{
+    ModalCloser closer;
+    std::vector<std::string> seen;
+    closer.whileOpen = [&] {
+        seen.push_back(inst.read(inst.debugSwitch()));
+        EXPECT_TRUE(inst.probe().debugWindowOpen());
+        EXPECT_FALSE(inst.widgetByName("debugButton")->isEnabled());
+    };
+    for (int run = 1; run <= 2; ++run) {
+        click("debugButton");
+        EXPECT_EQ(closer.closed(), run);
+        EXPECT_STREQ(closer.lastText().toLatin1().constData(), "Debug");
+        EXPECT_FALSE(inst.exists(inst.debugSwitch()));
+        EXPECT_FALSE(inst.probe().debugWindowOpen());
+        EXPECT_TRUE(inst.widgetByName("debugButton")->isEnabled());
+    }
+    EXPECT_EQ(seen, std::vector<std::string>(2, kSwitchImage));
+}
+
+TEST_F(Buttons, UndeletableSwitchIsReported)
+{
+    inst.platform.undeletable.insert(inst.debugSwitch());
+    ModalCloser closer;
+    click("debugButton");
+    EXPECT_EQ(closer.closed(), 2); // the monitor, then the message
+    EXPECT_TRUE(closer.lastText().contains(QString::fromStdString(inst.debugSwitch())));
+}
+
+TEST_F(Buttons, ConfigSaysUpdatesAreNotPartOfThisBuild)
+{
+    ModalCloser closer;
+    click("configButton");
+    EXPECT_EQ(closer.closed(), 1);
+    EXPECT_TRUE(closer.lastText().contains("not part of this build"));
+    EXPECT_TRUE(inst.widgetByName("configButton")->isEnabled());
+    EXPECT_TRUE(inst.dialog().isVisible());
+}
+
+TEST(DebugSwitch, StaleSwitchStaysWhileOpenAndGoesAtTheEnd)
+{
+    Installation inst;
+    inst.writeStandardFiles();
+    inst.write("settings/debug.inf", kSwitchImage);
+    inst.start();
+    EXPECT_TRUE(inst.exists(inst.debugSwitch()));
+    inst.finish();
+    EXPECT_FALSE(inst.exists(inst.debugSwitch()));
+    ASSERT_FALSE(inst.platform.removed.empty());
+    EXPECT_EQ(inst.platform.removed.back(), inst.debugSwitch());
+}
+
+} // namespace
