@@ -40,14 +40,23 @@ public:
     // Reads output until it holds text, at most timeoutMs.
     bool waitFor(const std::string &text, int timeoutMs)
     {
+        return waitForCount(text, 1, timeoutMs);
+    }
+    // Reads output until text occurs count times, at most timeoutMs.
+    bool waitForCount(const std::string &text, size_t count, int timeoutMs)
+    {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (output_.find(text) == std::string::npos) {
+        for (;;) {
+            size_t n = 0;
+            for (size_t at = 0; (at = output_.find(text, at)) != std::string::npos; at += text.size())
+                ++n;
+            if (n >= count)
+                return true;
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
             if (left <= 0 || !readSome(static_cast<int>(left)))
-                return output_.find(text) != std::string::npos;
+                return false;
         }
-        return true;
     }
     const std::string &output()
     {
