@@ -1,7 +1,10 @@
+#include "src/Network/AddressText.h"
 #include "src/Network/Socket/Socket.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 // The socket layer on the loopback address ::1 only.
@@ -152,6 +155,22 @@ TEST(Adapters, LinkLocalListHoldsOnlyFe80AndIsPartOfTheFullList)
     for (const auto &e : all)
         fe80 += e.first.address[0] == 0xfe && e.first.address[1] == 0x80;
     EXPECT_EQ(fe80, linkLocal.size());
+
+    // Inside the private test network (scripts/testnet.sh) the client's
+    // interfaces are known: each link-local address once, under its name
+    // and index (under Wine too, where the IPv6 index is reported as 0).
+    const char *inNet = std::getenv("VELMORA_TESTNET");
+    if (inNet == nullptr || std::string(inNet) != "1")
+        return;
+    for (const char *k : {"1", "2"}) {
+        const std::string address = std::getenv((std::string("VELMORA_C") + k + "_ADDR").c_str());
+        const int index = std::atoi(std::getenv((std::string("VELMORA_C") + k + "_INDEX").c_str()));
+        NodeAddress key;
+        ASSERT_TRUE(parseAddress(address, key.address)) << address;
+        key.interfaceIndex = static_cast<uint16_t>(index);
+        ASSERT_EQ(linkLocal.count(key), 1u) << address << "%" << index;
+        EXPECT_EQ(linkLocal.at(key).friendlyName, std::string("vc") + k);
+    }
 }
 
 TEST(Clock, NowMicrosIsMonotonic)

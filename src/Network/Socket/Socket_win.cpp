@@ -1,0 +1,352 @@
+// winsock2.h before windows.h, or the old winsock.h comes in.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include "src/Network/Socket/Socket.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+// The socket layer over Winsock 2 and the IP Helper adapter list.
+
+#ifndef IP_DONTFRAGMENT
+#define IP_DONTFRAGMENT 14
+#endif
+#ifndef IP_MTU_DISCOVER
+#define IP_MTU_DISCOVER 71
+#endif
+#ifndef IPV6_UNICAST_IF
+#define IPV6_UNICAST_IF 31
+#endif
+
+namespace {
+
+const char kAssertFile[] = "src/Network/Socket";
+constexpr int kLineExitRegistration = 65;
+constexpr int kLineStartup = 68;
+constexpr int kWouldBlock = 10035; // WSAEWOULDBLOCK
+constexpr int kNoBuffers = 10055;  // WSAENOBUFS
+// A send that keeps failing with "would block" or "no buffer space" is
+// repeated, but not forever: a busy link drains its queue within
+// milliseconds, so two seconds of nothing but these errors means the link
+// is stuck (adapter gone, queue never drains) and the send fails.
+constexpr int64_t kSendRetryMicros = 2000000;
+constexpr int kNameBuffer = 2049;
+
+bool started = false;
+
+void cleanup()
+{
+    WSACleanup();
+}
+
+bool isStream(SocketKind kind)
+{
+    return kind == SocketKind::TcpV4 || kind == SocketKind::TcpV6Only || kind == SocketKind::TcpDual;
+}
+
+void setInt(SOCKET s, int level, int option, int value)
+{
+    DWORD v = static_cast<DWORD>(value);
+    (void)setsockopt(s, level, option, reinterpret_cast<const char *>(&v), sizeof v);
+}
+
+void toSockaddr(const NodeAddress &a, uint32_t scope, sockaddr_in6 &sa)
+{
+    std::memset(&sa, 0, sizeof sa);
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = a.port;
+    std::memcpy(&sa.sin6_addr, a.address, 16);
+    sa.sin6_scope_id = scope;
+}
+
+void fromSockaddr(const sockaddr_storage &ss, NodeAddress &out)
+{
+    NodeAddress a;
+    if (ss.ss_family == AF_INET6) {
+        const auto &sa = reinterpret_cast<const sockaddr_in6 &>(ss);
+        std::memcpy(a.address, &sa.sin6_addr, 16);
+        a.port = sa.sin6_port;
+        a.interfaceIndex = static_cast<uint16_t>(sa.sin6_scope_id & 0xffff);
+    } else if (ss.ss_family == AF_INET) {
+        // An IPv4 peer is named by its IPv4-mapped IPv6 address.
+        const auto &sa = reinterpret_cast<const sockaddr_in &>(ss);
+        a.address[10] = 0xff;
+        a.address[11] = 0xff;
+        std::memcpy(a.address + 12, &sa.sin_addr, 4);
+        a.port = sa.sin_port;
+    }
+    out = a;
+}
+
+std::string toUtf8(const wchar_t *text)
+{
+    if (text == nullptr)
+        return {};
+    char buffer[kNameBuffer];
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, kNameBuffer, nullptr, nullptr);
+    if (n <= 0)
+        return {}; // does not fit (or cannot be converted)
+    return std::string(buffer);
+}
+
+} // namespace
+
+Socket::Socket() : handle_(static_cast<intptr_t>(INVALID_SOCKET))
+{
+    if (started)
+        return;
+    WSADATA data;
+    const int result = WSAStartup(2, &data);
+    if (std::atexit(cleanup) != 0) {
+        TORNE::reportAssert(kAssertFile, kLineExitRegistration, 0, 0);
+        throw TORNE::Err(kAssertFile, kLineExitRegistration, 0, 0);
+    }
+    if (result != 0) {
+        TORNE::reportAssert(kAssertFile, kLineStartup, 0, 0);
+        throw TORNE::Err(kAssertFile, kLineStartup, 0, 0);
+    }
+    started = true;
+}
+
+Socket::~Socket()
+{
+    close();
+}
+
+bool Socket::isOpen() const
+{
+    return static_cast<SOCKET>(handle_) != INVALID_SOCKET;
+}
+
+bool Socket::open(SocketKind kind)
+{
+    if (isOpen())
+        close();
+    kind_ = kind;
+    int family = 0;
+    int type = 0;
+    switch (kind) {
+    case SocketKind::TcpV4: family = AF_INET; type = SOCK_STREAM; break;
+    case SocketKind::UdpV4: family = AF_INET; type = SOCK_DGRAM; break;
+    case SocketKind::TcpV6Only:
+    case SocketKind::TcpDual: family = AF_INET6; type = SOCK_STREAM; break;
+    case SocketKind::UdpV6Only:
+    case SocketKind::UdpDual: family = AF_INET6; type = SOCK_DGRAM; break;
+    }
+    const SOCKET s = socket(family, type, 0);
+    if (s == INVALID_SOCKET) {
+        lastError_ = WSAGetLastError();
+        return false;
+    }
+    handle_ = static_cast<intptr_t>(s);
+
+    if (kind == SocketKind::UdpV4) {
+        const BOOL one = TRUE;
+        if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&one), sizeof one) != 0) {
+            lastError_ = WSAGetLastError();
+            close();
+            return false;
+        }
+        u_long blocking = 0;
+        (void)ioctlsocket(s, FIONBIO, &blocking);
+    }
+    setInt(s, IPPROTO_TCP, TCP_NODELAY, 1);
+    setInt(s, SOL_SOCKET, SO_REUSEADDR, 1);
+    setInt(s, IPPROTO_IP, IP_DONTFRAGMENT, 1);
+    setInt(s, IPPROTO_IP, IP_MTU_DISCOVER, 1);
+    if (kind == SocketKind::TcpV6Only || kind == SocketKind::UdpV6Only)
+        setInt(s, IPPROTO_IPV6, IPV6_V6ONLY, 1);
+    else if (kind == SocketKind::TcpDual || kind == SocketKind::UdpDual)
+        setInt(s, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+    return true;
+}
+
+bool Socket::bind(NodeAddress &local)
+{
+    fixedInterface_ = 0;
+    if (!isOpen()) {
+        lastError_ = WSAENOTSOCK;
+        return false;
+    }
+    const SOCKET s = static_cast<SOCKET>(handle_);
+    uint32_t scope = 0;
+    static const uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    if (local.address[0] == 0xfe && local.address[1] == 0x80) {
+        scope = local.interfaceIndex;
+        fixedInterface_ = local.interfaceIndex;
+    } else if (std::memcmp(local.address, loopback, 16) == 0 && local.interfaceIndex != 0) {
+        scope = local.interfaceIndex;
+        fixedInterface_ = local.interfaceIndex;
+    }
+    sockaddr_in6 sa;
+    toSockaddr(local, scope, sa);
+    if (::bind(s, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0) {
+        lastError_ = WSAGetLastError();
+        return false;
+    }
+    if (local.port == 0) {
+        sockaddr_storage ss{};
+        int len = sizeof ss;
+        if (getsockname(s, reinterpret_cast<sockaddr *>(&ss), &len) != 0) {
+            lastError_ = WSAGetLastError();
+            return false;
+        }
+        NodeAddress bound;
+        fromSockaddr(ss, bound);
+        local.port = bound.port;
+    }
+    if (isStream(kind_) && listen(s, 1000) != 0) {
+        lastError_ = WSAGetLastError();
+        return false;
+    }
+    if (fixedInterface_ != 0) {
+        const DWORD index = fixedInterface_;
+        if (setsockopt(s, IPPROTO_IPV6, IPV6_MULTICAST_IF, reinterpret_cast<const char *>(&index), sizeof index) == 0)
+            (void)setsockopt(s, IPPROTO_IPV6, IPV6_UNICAST_IF, reinterpret_cast<const char *>(&index), sizeof index);
+    }
+    return true;
+}
+
+bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &destination, bool retry)
+{
+    if (!isOpen()) {
+        lastError_ = WSAENOTSOCK;
+        return false;
+    }
+    const SOCKET s = static_cast<SOCKET>(handle_);
+    sockaddr_in6 sa;
+    toSockaddr(destination, fixedInterface_ != 0 ? fixedInterface_ : destination.interfaceIndex, sa);
+    int64_t firstFailure = -1;
+    int attempts = 0;
+    for (;;) {
+        const int sent = sendto(s, reinterpret_cast<const char *>(data), static_cast<int>(length), 0,
+                                reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
+        if (sent >= 0 && static_cast<size_t>(sent) == length)
+            return true;
+        if (sent < 0) {
+            lastError_ = WSAGetLastError();
+            if (!retry || (lastError_ != kWouldBlock && lastError_ != kNoBuffers))
+                return false;
+        } else if (!retry) {
+            return false;
+        }
+        // Repeat the whole datagram: at once for the first few tries, then
+        // yielding so that the queue can drain, until the bound.
+        const int64_t now = nowMicros();
+        if (firstFailure < 0)
+            firstFailure = now;
+        else if (now - firstFailure > kSendRetryMicros)
+            return false;
+        if (++attempts > 16)
+            Sleep(1);
+    }
+}
+
+bool Socket::receiveFrom(std::vector<uint8_t> &buffer, NodeAddress &source)
+{
+    buffer.resize(kReceiveSize);
+    if (!isOpen()) {
+        buffer.clear();
+        return true;
+    }
+    sockaddr_storage ss{};
+    int len = sizeof ss;
+    // A datagram longer than the buffer fails with WSAEMSGSIZE: empty.
+    const int n = recvfrom(static_cast<SOCKET>(handle_), reinterpret_cast<char *>(buffer.data()),
+                           static_cast<int>(buffer.size()), 0, reinterpret_cast<sockaddr *>(&ss), &len);
+    if (n < 0) {
+        buffer.clear();
+        return true;
+    }
+    fromSockaddr(ss, source);
+    buffer.resize(static_cast<size_t>(n));
+    return true;
+}
+
+int Socket::waitReadable(uint32_t timeoutMicros)
+{
+    if (!isOpen())
+        return 0;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(static_cast<SOCKET>(handle_), &set);
+    timeval tv;
+    tv.tv_sec = static_cast<long>(timeoutMicros / 1000000);
+    tv.tv_usec = static_cast<long>(timeoutMicros % 1000000);
+    const int r = select(0, &set, nullptr, nullptr, &tv);
+    if (r == SOCKET_ERROR)
+        return 0;
+    return FD_ISSET(static_cast<SOCKET>(handle_), &set) ? 2 : 1;
+}
+
+void Socket::close()
+{
+    if (!isOpen())
+        return;
+    const SOCKET s = static_cast<SOCKET>(handle_);
+    if (isStream(kind_))
+        (void)shutdown(s, SD_BOTH);
+    (void)closesocket(s);
+    handle_ = static_cast<intptr_t>(INVALID_SOCKET);
+}
+
+int64_t nowMicros()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    // Whole seconds and the rest apart: counter x 1 000 000 in one product
+    // overflows after some days of uptime with a 10 MHz counter.
+    const int64_t c = counter.QuadPart;
+    const int64_t f = frequency.QuadPart;
+    return (c / f) * 1000000 + (c % f) * 1000000 / f;
+}
+
+bool listAdapterAddresses(InterfaceMap &out)
+{
+    out.clear();
+    ULONG size = 0;
+    if (GetAdaptersAddresses(AF_INET6, 0, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW)
+        return false;
+    std::vector<unsigned char> buffer(size);
+    auto *list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+    if (GetAdaptersAddresses(AF_INET6, 0, nullptr, list, &size) != NO_ERROR)
+        return false;
+    for (IP_ADAPTER_ADDRESSES *adapter = list; adapter != nullptr; adapter = adapter->Next) {
+        // Wine reports Ipv6IfIndex 0; the interface index is the same there.
+        const DWORD index = adapter->Ipv6IfIndex != 0 ? adapter->Ipv6IfIndex : adapter->IfIndex;
+        for (IP_ADAPTER_UNICAST_ADDRESS *u = adapter->FirstUnicastAddress; u != nullptr; u = u->Next) {
+            const sockaddr *sa = u->Address.lpSockaddr;
+            if (sa == nullptr || sa->sa_family != AF_INET6)
+                continue;
+            NodeAddress key;
+            std::memcpy(key.address, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, 16);
+            key.interfaceIndex = static_cast<uint16_t>(index & 0xffff);
+            if (out.count(key) != 0)
+                continue;
+            InterfaceInfo info;
+            info.friendlyName = toUtf8(adapter->FriendlyName);
+            info.description = toUtf8(adapter->Description);
+            out.emplace(key, std::move(info));
+        }
+    }
+    return true;
+}
+
+bool listLinkLocalInterfaces(InterfaceMap &out)
+{
+    const bool ok = listAdapterAddresses(out);
+    if (ok) {
+        for (auto it = out.begin(); it != out.end();) {
+            if (it->first.address[0] == 0xfe && it->first.address[1] == 0x80)
+                ++it;
+            else
+                it = out.erase(it);
+        }
+    }
+    return ok;
+}
