@@ -6,7 +6,10 @@
 
 #include <filesystem>
 #include <string>
+
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -43,16 +46,20 @@ TEST(IniWrite, BytesAreExactlyTheImageAndReplaceOldFile)
     TempDir dir;
     const std::string path = dir.file("setting.inf");
     writeBytes(path, std::string(5000, 'x') + "=old\r\n");
+#ifndef _WIN32
     ::chmod(path.c_str(), 0640);
+#endif
 
     IniFile ini;
     ASSERT_TRUE(ini.parse("B=2\r\na=\xC3\xA4 utf8\r\n[p]\r\nq=1\r\n"));
     ASSERT_TRUE(ini.write(path));
     EXPECT_EQ(readBytes(path), ini.text());
     EXPECT_EQ(dir.entryCount(), 1u) << "no temporary file is left behind";
+#ifndef _WIN32
     struct stat st;
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "the replacement keeps the old file's permissions";
+#endif
 
     IniFile back;
     ASSERT_TRUE(back.read(path));
@@ -129,6 +136,53 @@ TEST(IniWrite, RefusesImageTheReaderWouldReject)
     EXPECT_TRUE(ini.write(path));
 }
 
+TEST(IniPaths, Utf8NamesReachTheFileSystemAsTheirCharacters)
+{
+    TempDir dir;
+    const std::string name = "einstellung-\xC3\xA4\xE2\x82\xAC-\xF0\x9D\x84\x9E.inf";
+    IniFile ini;
+    ini.set("k", "v");
+    ASSERT_TRUE(ini.write(dir.file(name)));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / std::filesystem::u8path(name)));
+    IniFile back;
+    ASSERT_TRUE(back.read(dir.file(name)));
+    EXPECT_EQ(back.get("k"), "v");
+    EXPECT_FALSE(back.read(dir.file("") + "broken-\xC3(.inf")) << "not UTF-8";
+}
+
+#ifdef _WIN32
+// The driver's file functions take paths of at most 259 UTF-16 units.
+TEST(IniPaths, AtMost259Utf16Units)
+{
+    TempDir dir;
+    const std::string base = dir.file("");
+    ASSERT_LT(base.size() + 10, 259u);
+    const size_t room = 259 - base.size() - 4; // ".inf"
+    struct Case {
+        std::string name;
+        bool ok;
+    };
+    const Case cases[] = {
+        {std::string(room, 'a') + ".inf", true},
+        {std::string(room + 1, 'b') + ".inf", false},
+        // Two-byte UTF-8 characters count one unit each.
+        {std::string(room - 2, 'c') + "\xC3\xA4\xC3\xB6.inf", true},
+        // A character beyond the basic plane counts two.
+        {std::string(room - 1, 'd') + "\xF0\x9D\x84\x9E.inf", false},
+    };
+    for (const Case &c : cases) {
+        IniFile ini;
+        ini.set("k", "v");
+        EXPECT_EQ(ini.write(dir.file(c.name)), c.ok) << c.name.size();
+        IniFile back;
+        EXPECT_EQ(back.read(dir.file(c.name)), c.ok) << c.name.size();
+        if (c.ok) {
+            EXPECT_EQ(back.get("k"), "v");
+        }
+    }
+    EXPECT_EQ(dir.entryCount(), 2u) << "only the two written files, no temporary ones";
+}
+#else
 TEST(IniWrite, WritesThroughSymbolicLink)
 {
     TempDir dir;
@@ -140,5 +194,6 @@ TEST(IniWrite, WritesThroughSymbolicLink)
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.inf")));
     EXPECT_EQ(readBytes(dir.file("real.inf")), "[global]\r\na=2\r\n\r\n");
 }
+#endif
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 // A fresh folder under the system's temporary folder, removed with its
@@ -29,7 +30,11 @@ public:
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
 
-    std::string file(const std::string &name) const { return (path_ / name).string(); }
+    // A path in the folder as UTF-8, the way the store takes paths.
+    std::string file(const std::string &name) const
+    {
+        return (path_ / std::filesystem::u8path(name)).u8string();
+    }
     const std::filesystem::path &path() const { return path_; }
     size_t entryCount() const
     {
@@ -41,14 +46,15 @@ private:
     std::filesystem::path path_;
 };
 
+// Paths are UTF-8.
 inline void writeBytes(const std::string &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string readBytes(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
