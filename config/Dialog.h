@@ -5,6 +5,7 @@
 #include "settings/IniFile.h"
 
 #include <QDialog>
+#include <QList>
 
 #include <cstdint>
 #include <memory>
@@ -64,6 +65,8 @@ private:
     void applyShippedDefaults(std::string &currentPreset, std::string &defaultPreset);
     void hideGroups(const std::string &features);
     void useCompactLayout();
+    // The labels and buttons whose texts never change.
+    QList<QWidget *> fixedTexts() const;
 
     // Preset profiles (DialogPresets.cpp).
     void fillPresetList(const std::string &currentName, const std::string &defaultName);

@@ -1,4 +1,5 @@
 #include "config/Dialog.h"
+#include "config/FormFont.h"
 #include "ui_Dialog.h"
 
 #include "settings/SettingsFiles.h"
@@ -37,6 +38,7 @@ Dialog::Dialog(bool staging, QWidget *parent, Platform *platformIn)
     ui = std::make_unique<Ui::Dialog>();
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    fitFormFont(this, fixedTexts());
 
     fillInterfaceList();
     showPicture();
@@ -178,6 +180,14 @@ void Dialog::useCompactLayout()
     ui->lavelView->move(10, 70);
     ui->label_4->move(390, 150);
     resize(500, 173);
+}
+
+QList<QWidget *> Dialog::fixedTexts() const
+{
+    return {ui->label,    ui->label_IP,   ui->label_2,      ui->label_preset,  ui->Flabel_1,
+            ui->Flabel_2, ui->Blabel_1,   ui->Blabel_2,     ui->Flabel_3,      ui->label_3,
+            ui->latencyLabel, ui->label_4, ui->cancelButton, ui->findButton,   ui->configButton,
+            ui->defaultButton, ui->debugButton, ui->saveButton};
 }
 
 std::string Dialog::programFile(const char *name) const
