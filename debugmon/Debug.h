@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 #include <QtGlobal>
@@ -35,12 +36,14 @@ private slots:
     void on_clearButton_clicked();
 
 private:
-    // Applies a received datagram to the fields and returns its log line.
-    QString handleDatagram(const QByteArray &datagram);
+    // Applies a received line to the fields and returns it as logged
+    // (without the time stamp).
+    QString handleLine(const QString &line);
     void showInfo(const QString &lastToken);
 
     Ui::Debug *ui;
     QUdpSocket *socket;
+    QByteArray datagram; // receive buffer
     // The last valid non-zero "start SPEED=" value; 0 until one arrives.
     quint32 speed = 0;
 };
