@@ -257,7 +257,7 @@ TEST_F(FlashNet, TransferOnlyConfirmsTheCrc)
     const CtlRun run = ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")), folder.file("err.txt"));
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(run.lines.size(), 1u);
-    EXPECT_EQ(run.lines[0].rfind("transferred 123457 bytes into slot 0, CRC 0x", 0), 0u) << run.lines[0];
+    EXPECT_EQ(run.lines[0].rfind("transferred 123457 bytes into slot 0, CRC confirmed", 0), 0u) << run.lines[0];
     EXPECT_EQ(readFile(folder.file("received.bin")), image);
     // Nothing was written: that takes the commit.
     EXPECT_EQ(readFile(folder.file("stored.bin")), "");

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 
 namespace ctl {
@@ -69,8 +68,11 @@ bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::st
         error = "cannot open the image \"" + path + "\": " + std::strerror(errno);
         return false;
     }
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    if (f.bad()) {
+    f.seekg(0, std::ios::end);
+    const std::streamoff size = f.tellg();
+    f.seekg(0, std::ios::beg);
+    std::vector<uint8_t> data(size > 0 ? size_t(size) : 0);
+    if (size < 0 || !f.read(reinterpret_cast<char *>(data.data()), std::streamsize(data.size()))) {
         error = "cannot read the image \"" + path + "\"";
         return false;
     }
