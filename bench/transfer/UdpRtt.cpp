@@ -70,7 +70,8 @@ int main(int argc, char **argv)
         for (;;) {
             sockaddr_in6 from;
             socklen_t len = sizeof from;
-            const ssize_t n = recvfrom(fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+            const ssize_t n =
+                recvfrom(fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
             if (n >= 0)
                 sendto(fd, buf.data(), size_t(n), 0, reinterpret_cast<sockaddr *>(&from), len);
         }

@@ -186,8 +186,8 @@ bool TargetClient::commitImage(const NodeAddress &destination, int slotIndex, ui
     const uint16_t slotNumber = uint16_t(slotIndex + 1);
     std::vector<uint8_t> reply;
     MessageHeader rh;
-    if (transact(destination, buildMessage(msg::ImageCommit, 0, slotNumber, crc, state, 0), msg::ImageCommitReply,
-                 reply) != TransactResult::Ok ||
+    if (transact(destination, buildMessage(msg::ImageCommit, 0, slotNumber, crc, state, 0),
+                 msg::ImageCommitReply, reply) != TransactResult::Ok ||
         !replyHeader(reply, rh))
         return false;
     if (rh.param0 != slotNumber || rh.param1 != crc)

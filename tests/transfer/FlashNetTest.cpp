@@ -44,7 +44,8 @@ class Folder {
 public:
     Folder()
     {
-        std::string tmpl = (env("TMPDIR").empty() ? std::string("/tmp") : env("TMPDIR")) + "/velmora-flash-XXXXXX";
+        std::string tmpl =
+            (env("TMPDIR").empty() ? std::string("/tmp") : env("TMPDIR")) + "/velmora-flash-XXXXXX";
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
         if (::mkdtemp(buf.data()))
@@ -67,8 +68,8 @@ class Emulator {
 public:
     Emulator(const std::string &args, const std::string &log)
     {
-        const std::string command = env("VELMORA_NS_T1") + " " + quote(env("VELMORA_PROGRAM_DIR") +
-                                                                      "/velmora-target-sim") +
+        const std::string command = env("VELMORA_NS_T1") + " " +
+                                    quote(env("VELMORA_PROGRAM_DIR") + "/velmora-target-sim") +
                                     " --log-port 0 " + args + " >" + quote(log) + " 2>&1";
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -193,11 +194,13 @@ TEST_F(FlashNet, UpdatesTheTargetAndItComesBackWithTheNewVersion)
         SCOPED_TRACE(r.name);
         const std::string image = writeImage(folder, r.size, "VMVER:4.2.0\n");
         std::remove(folder.file("stored.bin").c_str());
-        Emulator sim(std::string("--version 1.0.0 --image=") + quote(folder.file("stored.bin")) + " " + r.simArgs,
+        Emulator sim(std::string("--version 1.0.0 --image=") + quote(folder.file("stored.bin")) + " " +
+                         r.simArgs,
                      folder.file("sim.log"));
         ASSERT_TRUE(sim.ready()) << readFile(folder.file("sim.log"));
-        const CtlRun run = ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs,
-                            folder.file("err.txt"));
+        const CtlRun run =
+            ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs,
+                folder.file("err.txt"));
         EXPECT_EQ(run.status, 0) << run.err;
         auto lines = collapsed(run.lines);
         ASSERT_GE(lines.size(), 9u);
@@ -209,8 +212,9 @@ TEST_F(FlashNet, UpdatesTheTargetAndItComesBackWithTheNewVersion)
                                             std::string("Complear Reboot Target\tReady : ") + r.version}));
         EXPECT_EQ(readFile(folder.file("stored.bin")), image);
         // Progress of the data phase on standard error, ending at the total.
-        EXPECT_NE(run.err.find("sent " + std::to_string(image.size()) + " of " + std::to_string(image.size())),
-                  std::string::npos)
+        EXPECT_NE(
+            run.err.find("sent " + std::to_string(image.size()) + " of " + std::to_string(image.size())),
+            std::string::npos)
             << run.err;
     }
 }
@@ -223,11 +227,17 @@ TEST_F(FlashNet, BoundedWaitsEndInTheirFailureReport)
         const char *flashArgs;
         std::vector<std::string> tail;
     } rows[] = {
-        {"write never ends", "--write-stuck=1 --write-ms=50", " --write-timeout 1",
+        {"write never ends",
+         "--write-stuck=1 --write-ms=50",
+         " --write-timeout 1",
          {"State Write FW 1", "Error Write FW\tError"}},
-        {"never goes down", "--reboot-silence 0 --write-ms=0", " --down-timeout 1",
+        {"never goes down",
+         "--reboot-silence 0 --write-ms=0",
+         " --down-timeout 1",
          {"Complear Write FW", "Start Reboot Target", "Error Reboot Target\tError"}},
-        {"never comes back", "--reboot-silence forever --write-ms=0", " --up-timeout 1",
+        {"never comes back",
+         "--reboot-silence forever --write-ms=0",
+         " --up-timeout 1",
          {"Start Reboot Target", "Do Reboot Target", "Error Reboot Target\tError"}},
         {"transfer refused", "--ack-not-ok=1", "", {"Start FW Transfer", "Error Transfer\tError"}},
     };
@@ -237,8 +247,9 @@ TEST_F(FlashNet, BoundedWaitsEndInTheirFailureReport)
         Emulator sim(r.simArgs, folder.file("sim.log"));
         ASSERT_TRUE(sim.ready()) << readFile(folder.file("sim.log"));
         const auto start = std::chrono::steady_clock::now();
-        const CtlRun run = ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs,
-                            folder.file("err.txt"));
+        const CtlRun run =
+            ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs,
+                folder.file("err.txt"));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
         EXPECT_EQ(run.status, 1) << run.err;
         const auto lines = collapsed(run.lines);
@@ -250,21 +261,23 @@ TEST_F(FlashNet, BoundedWaitsEndInTheirFailureReport)
 TEST_F(FlashNet, TransferOnlyConfirmsTheCrc)
 {
     const std::string image = writeImage(folder, 123457, "");
-    Emulator sim("--lose-blocks=0.02 --seed=9 --received=" + quote(folder.file("received.bin")) + " --image=" +
-                     quote(folder.file("stored.bin")),
+    Emulator sim("--lose-blocks=0.02 --seed=9 --received=" + quote(folder.file("received.bin")) +
+                     " --image=" + quote(folder.file("stored.bin")),
                  folder.file("sim.log"));
     ASSERT_TRUE(sim.ready()) << readFile(folder.file("sim.log"));
-    const CtlRun run = ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")), folder.file("err.txt"));
+    const CtlRun run =
+        ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")), folder.file("err.txt"));
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(run.lines.size(), 1u);
-    EXPECT_EQ(run.lines[0].rfind("transferred 123457 bytes into slot 0, CRC confirmed", 0), 0u) << run.lines[0];
+    EXPECT_EQ(run.lines[0].rfind("transferred 123457 bytes into slot 0, CRC confirmed", 0), 0u)
+        << run.lines[0];
     EXPECT_EQ(readFile(folder.file("received.bin")), image);
     // Nothing was written: that takes the commit.
     EXPECT_EQ(readFile(folder.file("stored.bin")), "");
 
     // A slot the target does not have.
-    const CtlRun bad =
-        ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")) + " --slot 1", folder.file("err.txt"));
+    const CtlRun bad = ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")) + " --slot 1",
+                           folder.file("err.txt"));
     EXPECT_EQ(bad.status, 1);
     EXPECT_TRUE(bad.lines.empty());
     EXPECT_NE(bad.err.find("the transfer failed"), std::string::npos) << bad.err;

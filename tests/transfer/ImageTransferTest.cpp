@@ -137,18 +137,40 @@ TEST_F(ImageTransfer, BlocksOfA2500ByteImage)
         uint64_t callerBurst;
         std::vector<Block> blocks;
     } rows[] = {
-        {"caller limit 1, window 4", "4", "none", 1,
+        {"caller limit 1, window 4",
+         "4",
+         "none",
+         1,
          {{L | S, 0, 0, 0, 1024}, {L | S, 1, 1, 0, 1024}, {L | S, 2, 2, 0, 452}}},
-        {"caller limit 1, window 2", "2", "none", 1,
+        {"caller limit 1, window 2",
+         "2",
+         "none",
+         1,
          {{L | S, 0, 0, 0, 1024}, {L | S, 1, 1, 0, 1024}, {L | S, 2, 0, 1, 452}}},
-        {"target limit 0, window 4", "4", "0", 0,
+        {"target limit 0, window 4",
+         "4",
+         "0",
+         0,
          {{L | S, 0, 0, 0, 1024}, {L | S, 1, 1, 0, 1024}, {L | S, 2, 2, 0, 452}}},
-        {"no limit, window 4", "4", "none", 0, {{S, 0, 0, 0, 1024}, {S, 1, 1, 0, 1024}, {L | S, 2, 2, 0, 452}}},
-        {"no limit, window 2", "2", "none", 0,
+        {"no limit, window 4",
+         "4",
+         "none",
+         0,
+         {{S, 0, 0, 0, 1024}, {S, 1, 1, 0, 1024}, {L | S, 2, 2, 0, 452}}},
+        {"no limit, window 2",
+         "2",
+         "none",
+         0,
          {{S, 0, 0, 0, 1024}, {L | S, 1, 1, 0, 1024}, {L | S, 2, 0, 1, 452}}},
-        {"limit 1500 bytes, window 4", "4", "1500", 0,
+        {"limit 1500 bytes, window 4",
+         "4",
+         "1500",
+         0,
          {{S, 0, 0, 0, 1024}, {L | S, 1, 1, 0, 1024}, {L | S, 2, 2, 0, 452}}},
-        {"target 3000, caller 2048", "4", "3000", 2048,
+        {"target 3000, caller 2048",
+         "4",
+         "3000",
+         2048,
          {{S, 0, 0, 0, 1024}, {L | S, 1, 1, 0, 1024}, {L | S, 2, 2, 0, 452}}},
     };
     const auto image = randomImage(2500);
@@ -210,9 +232,9 @@ TEST_F(ImageTransfer, FaultyRepliesFailTheTransfer)
         const char *value;
         size_t blocksSent; // before the failure
     } rows[] = {
-        {"check-state", "0", 3},      // CRC echoed, p2 not 0xFFFF
-        {"crc-echo-wrong", "1", 3},   // check reply with another CRC
-        {"ack-not-ok", "1", 1},       // the first acknowledgement ends it
+        {"check-state", "0", 3},    // CRC echoed, p2 not 0xFFFF
+        {"crc-echo-wrong", "1", 3}, // check reply with another CRC
+        {"ack-not-ok", "1", 1},     // the first acknowledgement ends it
         {"ack-other-slot", "1", 1},
     };
     const auto image = randomImage(2500);

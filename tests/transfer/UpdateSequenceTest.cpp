@@ -1,8 +1,8 @@
 // The update sequence against a scripted client: the reports of every path,
 // in order, and each bounded wait ending in its failure report.
 
-#include "src/Network/Crc16.h"
 #include "update/core/UpdateSequence.h"
+#include "src/Network/Crc16.h"
 
 #include <gtest/gtest.h>
 
@@ -127,10 +127,11 @@ Reports runCollapsed(FakeClient &client, bool &result, const update::UpdateOptio
 {
     Reports reports;
     const std::vector<uint8_t> image{'V', 'M', 'V', 'E', 'R', ':', '9'};
-    result = update::runUpdate(client, image, NodeAddress{}, options, [&](const std::string &s, const std::string &b) {
-        if (reports.empty() || reports.back() != std::make_pair(s, b))
-            reports.emplace_back(s, b);
-    });
+    result = update::runUpdate(client, image, NodeAddress{}, options,
+                               [&](const std::string &s, const std::string &b) {
+                                   if (reports.empty() || reports.back() != std::make_pair(s, b))
+                                       reports.emplace_back(s, b);
+                               });
     return reports;
 }
 
@@ -142,8 +143,14 @@ const std::pair<std::string, std::string> kStartReboot{"Start Reboot Target", ""
 const std::pair<std::string, std::string> kDoReboot{"Do Reboot Target", ""};
 const std::pair<std::string, std::string> kEndReboot{"End Reboot Target", ""};
 
-std::pair<std::string, std::string> state(int n) { return {"State Write FW " + std::to_string(n), ""}; }
-std::pair<std::string, std::string> error(const char *text) { return {text, "Error"}; }
+std::pair<std::string, std::string> state(int n)
+{
+    return {"State Write FW " + std::to_string(n), ""};
+}
+std::pair<std::string, std::string> error(const char *text)
+{
+    return {text, "Error"};
+}
 
 struct Case {
     const char *name;
@@ -160,34 +167,78 @@ Script with(void (*change)(Script &))
 }
 
 const Case kCases[] = {
-    {"WriteDoneAtOnce", Script{}, true,
-     {kStart, kTransferred, kStartWrite, state(0), kWritten, kStartReboot, kDoReboot, kEndReboot,
+    {"WriteDoneAtOnce",
+     Script{},
+     true,
+     {kStart,
+      kTransferred,
+      kStartWrite,
+      state(0),
+      kWritten,
+      kStartReboot,
+      kDoReboot,
+      kEndReboot,
       {"Complear Reboot Target", "Ready : 2.0.1"}}},
-    {"WriteCountsDown", with([](Script &s) { s.states = {100, 42, 7, 0}; }), true,
-     {kStart, kTransferred, kStartWrite, state(100), state(42), state(7), state(0), kWritten, kStartReboot,
-      kDoReboot, kEndReboot, {"Complear Reboot Target", "Ready : 2.0.1"}}},
-    {"EmptyVersion", with([](Script &s) { s.version.clear(); }), true,
-     {kStart, kTransferred, kStartWrite, state(0), kWritten, kStartReboot, kDoReboot, kEndReboot,
+    {"WriteCountsDown",
+     with([](Script &s) {
+         s.states = {100, 42, 7, 0};
+     }),
+     true,
+     {kStart,
+      kTransferred,
+      kStartWrite,
+      state(100),
+      state(42),
+      state(7),
+      state(0),
+      kWritten,
+      kStartReboot,
+      kDoReboot,
+      kEndReboot,
+      {"Complear Reboot Target", "Ready : 2.0.1"}}},
+    {"EmptyVersion",
+     with([](Script &s) { s.version.clear(); }),
+     true,
+     {kStart,
+      kTransferred,
+      kStartWrite,
+      state(0),
+      kWritten,
+      kStartReboot,
+      kDoReboot,
+      kEndReboot,
       {"Complear Reboot Target", "Ready : "}}},
     {"OpenFails", with([](Script &s) { s.open = false; }), false, {kStart, error("Error Find Open")}},
     {"TransferFails", with([](Script &s) { s.transfer = false; }), false, {kStart, error("Error Transfer")}},
-    {"FirstCommitFails", with([](Script &s) { s.commitFailsAt = 0; }), false,
+    {"FirstCommitFails",
+     with([](Script &s) { s.commitFailsAt = 0; }),
+     false,
      {kStart, kTransferred, kStartWrite, error("Error Write FW")}},
     {"LaterCommitFails",
      with([](Script &s) {
          s.states = {50, 0};
          s.commitFailsAt = 1;
      }),
-     false, {kStart, kTransferred, kStartWrite, state(50), error("Error Write FW")}},
-    {"RebootFails", with([](Script &s) { s.reboot = false; }), false,
+     false,
+     {kStart, kTransferred, kStartWrite, state(50), error("Error Write FW")}},
+    {"RebootFails",
+     with([](Script &s) { s.reboot = false; }),
+     false,
      {kStart, kTransferred, kStartWrite, state(0), kWritten, error("Error Reboot Target")}},
     // The bounded waits.
-    {"WriteNeverEnds", with([](Script &s) { s.states = {9}; }), false,
+    {"WriteNeverEnds",
+     with([](Script &s) { s.states = {9}; }),
+     false,
      {kStart, kTransferred, kStartWrite, state(9), error("Error Write FW")}},
-    {"NeverGoesDown", with([](Script &s) { s.answersAfterReboot = -1; }), false,
+    {"NeverGoesDown",
+     with([](Script &s) { s.answersAfterReboot = -1; }),
+     false,
      {kStart, kTransferred, kStartWrite, state(0), kWritten, kStartReboot, error("Error Reboot Target")}},
-    {"NeverComesBack", with([](Script &s) { s.silentProbes = -1; }), false,
-     {kStart, kTransferred, kStartWrite, state(0), kWritten, kStartReboot, kDoReboot, error("Error Reboot Target")}},
+    {"NeverComesBack",
+     with([](Script &s) { s.silentProbes = -1; }),
+     false,
+     {kStart, kTransferred, kStartWrite, state(0), kWritten, kStartReboot, kDoReboot,
+      error("Error Reboot Target")}},
 };
 
 class UpdateSequencePath : public testing::TestWithParam<Case> {};
@@ -224,8 +275,8 @@ TEST(UpdateSequence, UsesSlotBurstCrcWriteActionAndRebootMode)
     // Every commit asks to write (action 0), also while polling.
     EXPECT_EQ(client.actions, (std::vector<uint16_t>{0, 0}));
     EXPECT_EQ(client.rebootMode, 1);
-    EXPECT_EQ(client.calls,
-              (std::vector<std::string>{"open", "transfer", "commit", "commit", "reboot", "version", "close"}));
+    EXPECT_EQ(client.calls, (std::vector<std::string>{"open", "transfer", "commit", "commit", "reboot",
+                                                      "version", "close"}));
 }
 
 TEST(UpdateSequence, OptionsChooseSlotAndBurst)

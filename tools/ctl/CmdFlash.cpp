@@ -74,7 +74,8 @@ public:
             uint64_t n = 0;
             if (!parseUnsigned(parsed.value(t.option), t.max, n))
                 return usageError(err, name(),
-                                  std::string(t.option) + " takes a whole number up to " + std::to_string(t.max));
+                                  std::string(t.option) + " takes a whole number up to " +
+                                      std::to_string(t.max));
             t.value = std::chrono::milliseconds(n * t.unit);
         }
         ImageCommandArgs a;

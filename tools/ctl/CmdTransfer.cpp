@@ -3,7 +3,6 @@
 #include "tools/ctl/Command.h"
 #include "tools/ctl/ImageCommandArgs.h"
 
-
 namespace ctl {
 
 namespace {
@@ -11,7 +10,10 @@ namespace {
 class CmdTransfer : public Command {
 public:
     std::string name() const override { return "transfer"; }
-    std::string summary() const override { return "send a firmware image into a target's slot and check its CRC"; }
+    std::string summary() const override
+    {
+        return "send a firmware image into a target's slot and check its CRC";
+    }
     std::string help() const override
     {
         return "Usage: velmora-ctl transfer EP IMAGE [--slot N] [--burst N]\n"

@@ -35,7 +35,8 @@ bool parseTargetEndpoint(const std::string &text, NodeAddress &endpoint, std::st
     const bool linkLocal = result.address[0] == 0xfe && (result.address[1] & 0xc0) == 0x80;
     if (percent == std::string::npos) {
         if (linkLocal) {
-            error = "the link-local address in \"" + text + "\" needs its interface: ADDRESS%IFNAME or ADDRESS%INDEX";
+            error = "the link-local address in \"" + text +
+                    "\" needs its interface: ADDRESS%IFNAME or ADDRESS%INDEX";
             return false;
         }
     } else {
@@ -138,8 +139,9 @@ std::function<void(uint64_t, uint64_t)> progressPrinter(std::ostream &err)
         const double seconds = std::chrono::duration<double>(now - state->start).count();
         const double rate = seconds > 0 ? double(sent - state->first) / seconds / 1e6 : 0.0;
         char line[128];
-        std::snprintf(line, sizeof line, "sent %llu of %llu bytes (%.0f %%), %.2f MB/s", (unsigned long long)sent,
-                      (unsigned long long)total, total ? 100.0 * double(sent) / double(total) : 100.0, rate);
+        std::snprintf(line, sizeof line, "sent %llu of %llu bytes (%.0f %%), %.2f MB/s",
+                      (unsigned long long)sent, (unsigned long long)total,
+                      total ? 100.0 * double(sent) / double(total) : 100.0, rate);
         err << line << std::endl;
     };
 }

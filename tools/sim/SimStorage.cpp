@@ -49,7 +49,7 @@ struct Slot {
     uint16_t nextSequence = 0;
     uint16_t nextIndex = 0;
     uint16_t nextWindow = 0;
-    bool ended = false;          // a short block was the image's last
+    bool ended = false;             // a short block was the image's last
     uint16_t lastAccepted = 0xFFFF; // sequence number of the last block accepted in order
 
     // Check and write.
@@ -163,7 +163,7 @@ struct SimStorage::State {
     // Results.
     std::string imagePath;
     std::string receivedPath; // every checked image, before it is written
-    std::string newVersion; // empty: read from the image
+    std::string newVersion;   // empty: read from the image
     uint32_t writeMillis = 2000;
     std::optional<std::string> pendingVersion;
 
@@ -172,7 +172,7 @@ struct SimStorage::State {
     double loseAcks = 0.0;
     uint64_t seed = 1;
     std::mt19937_64 random{1};
-    uint64_t staleAcks = 0;   // this many acknowledgements name an older block
+    uint64_t staleAcks = 0; // this many acknowledgements name an older block
     bool ackNotOk = false;
     bool ackOtherSlot = false;
     bool crcEchoWrong = false;
@@ -238,7 +238,8 @@ struct SimStorage::State {
         Slot &s = slots[index];
         if (!s.writing)
             return 0;
-        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.writeStart).count();
+        auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - s.writeStart).count();
         if (writeStuck) {
             if (writeMillis == 0 || uint64_t(elapsed) >= writeMillis)
                 return 1;
@@ -275,7 +276,10 @@ struct SimStorage::State {
 
 SimStorage::SimStorage() : state_(new State) {}
 
-SimStorage::~SimStorage() { delete state_; }
+SimStorage::~SimStorage()
+{
+    delete state_;
+}
 
 bool SimStorage::setOption(const std::string &key, const std::string &value, std::string &err)
 {
@@ -301,7 +305,7 @@ bool SimStorage::setOption(const std::string &key, const std::string &value, std
     } else if (key == "block" || key == "window" || key == "windows") {
         if (!parseUnsigned(value, 65536, n) || n == 0)
             return bad("1..65536");
-        uint32_t &field = key == "block" ? st.defaultGeometry.blockSize
+        uint32_t &field = key == "block"    ? st.defaultGeometry.blockSize
                           : key == "window" ? st.defaultGeometry.window
                                             : st.defaultGeometry.windowCount;
         field = uint32_t(n);
@@ -489,8 +493,8 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
             uint16_t crc = crc16UsbFinish(s->crcRegister);
             if (crc != header.param1) {
                 if (st.verbose)
-                    std::cerr << "velmora-target-sim: slot " << index << ": check failed, image CRC "
-                              << crc << ", asked " << header.param1 << "\n";
+                    std::cerr << "velmora-target-sim: slot " << index << ": check failed, image CRC " << crc
+                              << ", asked " << header.param1 << "\n";
                 reply(buildMessage(msg::ImageCommitReply, 0, header.param0, crcEcho, kCheckOnly));
                 return;
             }
@@ -498,8 +502,8 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
             s->checkedCrc = crc;
             if (st.verbose)
                 std::cerr << "velmora-target-sim: slot " << index << ": " << s->data.size()
-                          << " bytes checked; data blocks lost " << st.blocksLost << ", acknowledgements lost "
-                          << st.acksLost << "\n";
+                          << " bytes checked; data blocks lost " << st.blocksLost
+                          << ", acknowledgements lost " << st.acksLost << "\n";
             st.blocksLost = st.acksLost = 0;
             if (!st.receivedPath.empty()) {
                 std::ofstream f(st.receivedPath, std::ios::binary | std::ios::trunc);

@@ -26,7 +26,10 @@ public:
     {
         return client_.commitImage(destination, slotIndex, crc, state);
     }
-    bool reboot(const NodeAddress &destination, uint8_t mode) override { return client_.reboot(destination, mode); }
+    bool reboot(const NodeAddress &destination, uint8_t mode) override
+    {
+        return client_.reboot(destination, mode);
+    }
     bool probe(const NodeAddress &destination) override { return client_.probe(destination); }
     bool queryVersion(const NodeAddress &destination, std::string &text) override
     {

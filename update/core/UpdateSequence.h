@@ -71,7 +71,8 @@ public:
     virtual void close() = 0;
     virtual bool transferImage(const NodeAddress &destination, int slotIndex, const uint8_t *image,
                                uint64_t length, uint64_t burstLimit) = 0;
-    virtual bool commitImage(const NodeAddress &destination, int slotIndex, uint16_t crc, uint16_t &state) = 0;
+    virtual bool commitImage(const NodeAddress &destination, int slotIndex, uint16_t crc,
+                             uint16_t &state) = 0;
     virtual bool reboot(const NodeAddress &destination, uint8_t mode) = 0;
     virtual bool probe(const NodeAddress &destination) = 0;
     virtual bool queryVersion(const NodeAddress &destination, std::string &text) = 0;
