@@ -198,8 +198,13 @@ fi
 if [ -x "$prog/velmora-configure" ]; then
     say "starting velmora-configure on $DISPLAY (close it or press Ctrl-C to end the demo)"
     # The display's unix socket and its cookie reach the namespace as files.
+    # In the background, so that Ctrl-C or a signal to this script ends
+    # the tool and removes everything at once.
     $VELMORA_NS_CLIENT env DISPLAY="$DISPLAY" ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} \
-        "$prog/velmora-configure" "${tool_args[@]}"
+        "$prog/velmora-configure" "${tool_args[@]}" </dev/null &
+    tool=$!
+    pids=("$tool" "${pids[@]}")
+    wait "$tool"
     rc=$?
 else
     say "velmora-configure is not built yet; showing the command-line tool instead"
