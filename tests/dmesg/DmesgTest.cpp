@@ -175,11 +175,23 @@ TEST_F(DmesgWindow, InvalidBytesStillShowAndDoNotSpoilWhatFollows)
     EXPECT_EQ(pane->toPlainText(), QString::fromUtf8("a\xef\xbf\xbd" "b\xe2\x82\xac"));
 }
 
+TEST_F(DmesgWindow, StreamEndingInsideACharacterShowsAReplacement)
+{
+    sendChunk("end\xe2\x82");
+    target->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(pane->toPlainText(), QString::fromUtf8("end\xef\xbf\xbd"), 5000);
+}
+
 struct CloseCase {
     const char *name;
     const char *button;
     bool reboot;
 };
+
+void PrintTo(const CloseCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class DmesgClose : public DmesgWindow, public ::testing::WithParamInterface<CloseCase> {};
 

@@ -15,12 +15,23 @@ Dmesg::Dmesg(QHostAddress address, quint16 port, QWidget *parent)
 {
     ui->setupUi(this);
     connect(socket, &QTcpSocket::readyRead, this, &Dmesg::UdpRecive);
+    // A stream that ends inside a character still shows that something came.
+    connect(socket, &QTcpSocket::disconnected, this, [this] {
+        UdpRecive();
+        if (decoder->needsMoreData()) {
+            ui->dmesgText->appendAtEnd(QString(QChar(QChar::ReplacementCharacter)));
+            decoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
+        }
+    });
     // A refused or broken connection only means that no more text comes.
     socket->connectToHost(address, port, QIODevice::ReadWrite);
 }
 
 Dmesg::~Dmesg()
 {
+    // The socket closes with the window's children, after the form is gone:
+    // its last signals must not reach this window any more.
+    socket->disconnect(this);
     delete ui;
 }
 
