@@ -125,7 +125,8 @@ void Debug::UdpRecive()
         if (size < 0)
             break;
         batch += stamp.now();
-        batch += handleLine(dropCharacters(QString::fromUtf8(datagram.constData(), int(size)), kHeaderLength));
+        batch +=
+            handleLine(dropCharacters(QString::fromUtf8(datagram.constData(), int(size)), kHeaderLength));
     }
     ui->debugText->appendAtEnd(batch);
 }

@@ -210,7 +210,9 @@ int main(int argc, char **argv)
     auto *clear = window.findChild<QPushButton *>(QStringLiteral("clearButton"));
     const quint16 port = window.findChild<QUdpSocket *>()->localPort();
     std::printf("debug monitor on [::1]:%u (receive buffer %d bytes), %.0f s per rate\n", port,
-                window.findChild<QUdpSocket *>()->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt(),
+                window.findChild<QUdpSocket *>()
+                    ->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption)
+                    .toInt(),
                 seconds);
 
     double best = 0;
@@ -220,8 +222,8 @@ int main(int argc, char **argv)
         const Run run = runWhile(pane, [&] { return sendPaced(port, rate, seconds, 0); });
         std::printf("rate %7.0f/s: sent %8ld, shown %8ld, lost %6ld, longest stall %6.1f ms, "
                     "longest event %6.1f ms (type %d to %s)\n",
-                    rate, run.sent, run.shown, run.sent - run.shown, run.maxStallMs, app.longestMs, app.longestType,
-                    app.longestReceiver);
+                    rate, run.sent, run.shown, run.sent - run.shown, run.maxStallMs, app.longestMs,
+                    app.longestType, app.longestReceiver);
         std::fflush(stdout);
         if (run.shown != run.sent)
             break;

@@ -14,9 +14,8 @@ LogView::LogView(QWidget *parent)
       fileChooser([](QWidget *p, const QString &caption, const QString &folder, const QString &filter) {
           return QFileDialog::getSaveFileName(p, caption, folder, filter);
       }),
-      errorReporter([](QWidget *p, const QString &title, const QString &text) {
-          QMessageBox::warning(p, title, text);
-      })
+      errorReporter(
+          [](QWidget *p, const QString &title, const QString &text) { QMessageBox::warning(p, title, text); })
 {
     QFont logFont(QString::fromLatin1(kFontFamily));
     // Where the family is missing (it ships with Windows) a fixed-width

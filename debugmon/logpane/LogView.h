@@ -15,8 +15,8 @@ class LogView : public QPlainTextEdit {
 public:
     // Asks for the file to save to: parent, caption, start folder, filter.
     // An empty result means the user cancelled.
-    using FileChooser =
-        std::function<QString(QWidget *parent, const QString &caption, const QString &folder, const QString &filter)>;
+    using FileChooser = std::function<QString(QWidget *parent, const QString &caption, const QString &folder,
+                                              const QString &filter)>;
     // Tells the user that the log could not be saved: parent, title, text.
     using ErrorReporter = std::function<void(QWidget *parent, const QString &title, const QString &text)>;
 

@@ -39,7 +39,10 @@ protected:
         port = socket->localPort();
     }
 
-    QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(QString::fromLatin1(name)); }
+    QLineEdit *field(const char *name) const
+    {
+        return window->findChild<QLineEdit *>(QString::fromLatin1(name));
+    }
     QPushButton *button(const char *name) const
     {
         return window->findChild<QPushButton *>(QString::fromLatin1(name));
@@ -47,7 +50,8 @@ protected:
 
     void sendRaw(const QByteArray &payload)
     {
-        ASSERT_EQ(sender.writeDatagram(payload, QHostAddress(QHostAddress::LocalHostIPv6), port), payload.size());
+        ASSERT_EQ(sender.writeDatagram(payload, QHostAddress(QHostAddress::LocalHostIPv6), port),
+                  payload.size());
     }
     void send(const QString &line) { sendRaw((kHeader + line).toUtf8()); }
     int lines() const { return pane->toPlainText().count(QLatin1Char('\n')); }
@@ -91,7 +95,8 @@ TEST(DebugForm, ObjectsGeometryTextsAndTabOrder)
               QStringLiteral("Courier New"));
     expectTabOrder(&window, {"debugText", "clearButton", "closeButton", "saveButton"});
     EXPECT_EQ(ownSlots(Debug::staticMetaObject),
-              QStringList({"UdpRecive", "on_saveButton_clicked", "on_closeButton_clicked", "on_clearButton_clicked"}));
+              QStringList({"UdpRecive", "on_saveButton_clicked", "on_closeButton_clicked",
+                           "on_clearButton_clicked"}));
 
     std::set<std::string> texts;
     for (const auto &[context, text] : translator.seen) {
@@ -162,8 +167,15 @@ const LineCase kLineCases[] = {
     {"FsBeyondField", {"start SPEED=1", "info rcv cy=4000", "info rcv fs=3e9"}, "", "", ""},
     {"FsInfinite", {"start SPEED=1", "info rcv cy=4000", "info rcv fs=inf"}, "", "", ""},
     {"SpeedZeroKeepsSpeed", {"start SPEED=44100", "start SPEED=0", "info rcv fs=512"}, "", "", "11264 usec"},
-    {"SpeedNotANumberKeepsSpeed", {"start SPEED=44100", "start SPEED=fast", "info rcv fs=512"}, "", "", "11264 usec"},
-    {"SpeedTooLargeKeepsSpeed", {"start SPEED=44100", "start SPEED=4294967296", "info rcv fs=512"}, "", "",
+    {"SpeedNotANumberKeepsSpeed",
+     {"start SPEED=44100", "start SPEED=fast", "info rcv fs=512"},
+     "",
+     "",
+     "11264 usec"},
+    {"SpeedTooLargeKeepsSpeed",
+     {"start SPEED=44100", "start SPEED=4294967296", "info rcv fs=512"},
+     "",
+     "",
      "11264 usec"},
     {"SpeedReplaced", {"start SPEED=44100", "start SPEED=1000000", "info rcv fs=512"}, "", "", "512 usec"},
     {"CyWholeHertz", {"info rcv cy=4000"}, "", "", "250.00 Hz"},
@@ -176,10 +188,15 @@ const LineCase kLineCases[] = {
     {"OtherName", {"info rcv cy=4000", "info rcv xy=4000"}, "", "", ""},
     {"EmptyLastToken", {"info rcv cy=4000", "info rcv cy=4000 "}, "", "", ""},
     {"BeginningsAreCaseSensitive",
-     {"ConfigTransfer PCM", "start Cycle=1 2", "info Rcv cy=4000", "Start SPEED=1"}, "", "", ""},
+     {"ConfigTransfer PCM", "start Cycle=1 2", "info Rcv cy=4000", "Start SPEED=1"},
+     "",
+     "",
+     ""},
     {"AllFieldsTogether",
      {"configTransfer PCM", "start cycle=1 2000", "start SPEED=44100", "info rcv fs=512", "Target: fs=1"},
-     "PCM", "2000", "11264 usec"},
+     "PCM",
+     "2000",
+     "11264 usec"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DebugLines, ::testing::ValuesIn(kLineCases),

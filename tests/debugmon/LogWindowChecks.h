@@ -116,8 +116,8 @@ struct FormRow {
     const char *name;
     const char *className; // the widget inherits this class
     QRect geometry;
-    const char *text;      // button text, nullptr for none
-    bool readOnly;         // for text fields
+    const char *text; // button text, nullptr for none
+    bool readOnly;    // for text fields
 };
 
 inline void expectForm(QWidget *window, const std::vector<FormRow> &rows)

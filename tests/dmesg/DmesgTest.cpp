@@ -172,7 +172,8 @@ TEST_F(DmesgWindow, InvalidBytesStillShowAndDoNotSpoilWhatFollows)
     sendChunk("a\xff");
     sendChunk("b\xe2\x82");
     sendChunk("\xac");
-    EXPECT_EQ(pane->toPlainText(), QString::fromUtf8("a\xef\xbf\xbd" "b\xe2\x82\xac"));
+    EXPECT_EQ(pane->toPlainText(), QString::fromUtf8("a\xef\xbf\xbd"
+                                                     "b\xe2\x82\xac"));
 }
 
 TEST_F(DmesgWindow, StreamEndingInsideACharacterShowsAReplacement)
