@@ -60,18 +60,19 @@ public:
         const int ms = int(((local % kDayMs) + kDayMs) % kDayMs);
         const int digits[] = {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60};
         const char separators[] = {':', ':', '.'};
-        QChar text[13];
+        char text[13];
         int i = 0;
         for (int f = 0; f < 3; ++f) {
-            text[i++] = QLatin1Char(char('0' + digits[f] / 10));
-            text[i++] = QLatin1Char(char('0' + digits[f] % 10));
-            text[i++] = QLatin1Char(separators[f]);
+            text[i] = char('0' + digits[f] / 10);
+            text[i + 1] = char('0' + digits[f] % 10);
+            text[i + 2] = separators[f];
+            i += 3;
         }
-        text[i++] = QLatin1Char(char('0' + ms % 1000 / 100));
-        text[i++] = QLatin1Char(char('0' + ms % 100 / 10));
-        text[i++] = QLatin1Char(char('0' + ms % 10));
-        text[i++] = QLatin1Char(' ');
-        return QString(text, i);
+        text[9] = char('0' + ms % 1000 / 100);
+        text[10] = char('0' + ms % 100 / 10);
+        text[11] = char('0' + ms % 10);
+        text[12] = ' ';
+        return QString::fromLatin1(text, 13);
     }
 
 private:
