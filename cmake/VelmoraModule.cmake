@@ -80,12 +80,14 @@ function(velmora_test name)
     file(MAKE_DIRECTORY ${xdg})
     file(CHMOD ${xdg} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
     list(APPEND env "XDG_RUNTIME_DIR=${xdg}")
-    if(VELMORA_SANITIZE)
-      # Qt's platform plugin keeps a few objects until exit: suppress those
-      # (and only those), with full stacks so the suppressions can tell.
-      list(APPEND env "ASAN_OPTIONS=fast_unwind_on_malloc=0"
-                      "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0")
-    endif()
+  endif()
+  if(VELMORA_SANITIZE)
+    # Qt's platform plugin keeps a few objects until exit, in window tests
+    # and in the programs tests start: suppress those (and only those), with
+    # full stacks so the suppressions can tell.
+    list(APPEND env "ASAN_OPTIONS=fast_unwind_on_malloc=0"
+                    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0"
+                    "UBSAN_OPTIONS=print_stacktrace=1")
   endif()
   if(A_NETNS)
     add_test(NAME ${name}
