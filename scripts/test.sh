@@ -54,6 +54,9 @@ launcher=()
 if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   [ -n "${HOME:-}" ] || export CCACHE_DIR=$root/build-ccache
+  # Hits across clones in other folders too (CI builds a fresh clone).
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+  export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 fi
 
 # Sanitizers: any report fails the test that triggered it. The tests get
