@@ -8,7 +8,8 @@
 #include <string>
 
 // Pieces shared by the network commands of velmora-ctl (interfaces,
-// discover, probe, version, source, reboot).
+// discover, probe, version, source, reboot; the endpoint text also for
+// transfer and flash).
 
 namespace ctl {
 
@@ -22,6 +23,16 @@ std::string oneLine(const std::string &text);
 std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
                                          uint64_t filter = TargetClient::kAllOnes,
                                          const std::string &name = std::string());
+
+// A target endpoint "ADDRESS%IFNAME,PORT" or "ADDRESS%INDEX,PORT": an IPv6
+// address, the interface by name or by index, the decimal UDP port. On
+// failure, error says what is wrong and endpoint is unchanged.
+bool parseTargetEndpoint(const std::string &text, NodeAddress &endpoint, std::string &error);
+
+// Parses the first positional argument as the target endpoint; a bad one is
+// a usage error (reported, status set). The caller checks the count.
+bool parseEndpointArgument(const ParsedArgs &parsed, const std::string &command, std::ostream &err,
+                           NodeAddress &endpoint, int &status);
 
 // Parses the one positional EP of a single-target command; reports usage
 // errors.

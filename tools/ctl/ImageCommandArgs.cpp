@@ -1,7 +1,5 @@
 #include "tools/ctl/ImageCommandArgs.h"
 
-#include "src/Network/AddressText.h"
-#include "src/Network/Socket/Socket.h"
 #include "tools/ctl/Args.h"
 
 #include <cerrno>
@@ -12,55 +10,6 @@
 #include <memory>
 
 namespace ctl {
-
-bool parseTargetEndpoint(const std::string &text, NodeAddress &endpoint, std::string &error)
-{
-    const size_t comma = text.rfind(',');
-    if (comma == std::string::npos) {
-        error = "endpoint \"" + text + "\" has no port: give ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT";
-        return false;
-    }
-    uint64_t port = 0;
-    if (!parseUnsigned(text.substr(comma + 1), 65535, port) || port == 0) {
-        error = "bad port in \"" + text + "\": a decimal number 1..65535";
-        return false;
-    }
-    const std::string host = text.substr(0, comma);
-    const size_t percent = host.find('%');
-    NodeAddress result;
-    if (!parseAddress(host.substr(0, percent), result.address)) {
-        error = "bad IPv6 address in \"" + text + "\"";
-        return false;
-    }
-    const bool linkLocal = result.address[0] == 0xfe && (result.address[1] & 0xc0) == 0x80;
-    if (percent == std::string::npos) {
-        if (linkLocal) {
-            error = "the link-local address in \"" + text +
-                    "\" needs its interface: ADDRESS%IFNAME or ADDRESS%INDEX";
-            return false;
-        }
-    } else {
-        const std::string scope = host.substr(percent + 1);
-        uint64_t index = 0;
-        if (parseUnsigned(scope, 65535, index) && index != 0) {
-            result.interfaceIndex = uint16_t(index);
-        } else {
-            InterfaceMap interfaces;
-            listAdapterAddresses(interfaces);
-            for (const auto &entry : interfaces) {
-                if (entry.second.friendlyName == scope && entry.first.interfaceIndex != 0)
-                    result.interfaceIndex = entry.first.interfaceIndex;
-            }
-            if (result.interfaceIndex == 0) {
-                error = "no interface \"" + scope + "\" with an IPv6 address (give its name or index)";
-                return false;
-            }
-        }
-    }
-    result.setHostPort(uint16_t(port));
-    endpoint = result;
-    return true;
-}
 
 bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::string &error)
 {
@@ -84,13 +33,9 @@ bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::st
 bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std::ostream &err,
                        ImageCommandArgs &out, int &status)
 {
-    if (!expectPositional(parsed, 2, 2, command, err, status))
+    if (!expectPositional(parsed, 2, 2, command, err, status) ||
+        !parseEndpointArgument(parsed, command, err, out.endpoint, status))
         return false;
-    std::string error;
-    if (!parseTargetEndpoint(parsed.positional[0], out.endpoint, error)) {
-        status = usageError(err, command, error);
-        return false;
-    }
     uint64_t n = 0;
     if (parsed.has("--slot")) {
         // The slot number (index + 1) travels in 15 bits.
@@ -107,6 +52,7 @@ bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std
         }
         out.burstLimit = n;
     }
+    std::string error;
     if (!readImageFile(parsed.positional[1], out.image, error)) {
         status = failure(err, command, error);
         return false;

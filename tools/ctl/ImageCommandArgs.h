@@ -2,6 +2,7 @@
 
 #include "src/Network/Socket/NodeAddress.h"
 #include "tools/ctl/Args.h"
+#include "tools/ctl/CmdNetCommon.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,11 +13,6 @@
 // Pieces shared by the image commands of velmora-ctl (transfer, flash).
 
 namespace ctl {
-
-// A target endpoint "ADDRESS%IFNAME,PORT" or "ADDRESS%INDEX,PORT": an IPv6
-// address, the interface by name or by index, the decimal UDP port. On
-// failure, error says what is wrong and endpoint is unchanged.
-bool parseTargetEndpoint(const std::string &text, NodeAddress &endpoint, std::string &error);
 
 // The positional EP and IMAGE and the options --slot N (slot index, default
 // 0) and --burst N (burst limit in bytes, 0 = the target's own, default 1,
