@@ -16,18 +16,14 @@ public:
     }
     std::string help() const override
     {
-        return "Usage: velmora-ctl flash EP IMAGE [--slot N] [--burst N] [timing options]\n"
+        return std::string("Usage: velmora-ctl flash EP IMAGE [--slot N] [--burst N] [timing options]\n"
                "\n"
                "Runs the whole firmware update of the target at EP with the file IMAGE,\n"
                "as the update dialog does: sends the image, has the target write it while\n"
                "polling the write state, reboots the target, waits until it has gone down\n"
                "and answers again, and reads its new version.\n"
-               "\n"
-               "  EP          ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT, for example\n"
-               "              fe80::2%eth1,19642\n"
-               "  --slot N    slot index, from 0 (default 0)\n"
-               "  --burst N   bytes sent before waiting for an acknowledgement; 0 = the\n"
-               "              target's own limit (default 1: one block at a time)\n"
+               "\n") +
+               kImageArgsHelp +
                "Timing options:\n"
                "  --pause-ms MS           pause between the steps (default 1000)\n"
                "  --write-timeout S       give up when writing takes longer (default 180)\n"

@@ -115,6 +115,24 @@ bool parseSingleEndpoint(const ParsedArgs &parsed, const std::string &command, s
            parseEndpointArgument(parsed, command, err, endpoint, status);
 }
 
+bool askTarget(const ParsedArgs &parsed, const std::string &command, const std::vector<uint8_t> &request,
+               uint16_t replyCommand, std::vector<uint8_t> &reply, std::ostream &err, int &status,
+               const std::string &failurePrefix)
+{
+    NodeAddress ep;
+    if (!parseSingleEndpoint(parsed, command, err, ep, status))
+        return false;
+    auto client = openClient(command, err, status);
+    if (!client)
+        return false;
+    const TransactResult r = client->transact(ep, request, replyCommand, reply);
+    if (r != TransactResult::Ok) {
+        status = failure(err, command, failurePrefix + outcomeText(r, *client, TargetClient::kTransactMicros / 1000));
+        return false;
+    }
+    return true;
+}
+
 std::string outcomeText(TransactResult result, const TargetClient &client, uint32_t waitMillis)
 {
     switch (result) {

@@ -39,6 +39,15 @@ bool parseEndpointArgument(const ParsedArgs &parsed, const std::string &command,
 bool parseSingleEndpoint(const ParsedArgs &parsed, const std::string &command, std::ostream &err,
                          NodeAddress &endpoint, int &status);
 
+// The shape of a single-target command after its own options: the one
+// positional EP, a client, one transaction (request, then the reply of type
+// replyCommand within the transaction time). Returns true with the reply;
+// otherwise the usage error or failure (failurePrefix, then what the outcome
+// means) is reported and status set.
+bool askTarget(const ParsedArgs &parsed, const std::string &command, const std::vector<uint8_t> &request,
+               uint16_t replyCommand, std::vector<uint8_t> &reply, std::ostream &err, int &status,
+               const std::string &failurePrefix = std::string());
+
 // What a transaction outcome other than Ok means, for a message.
 std::string outcomeText(TransactResult result, const TargetClient &client, uint32_t waitMillis);
 

@@ -29,17 +29,10 @@ public:
         std::string error;
         if (!parseArgs(args, {}, parsed, error))
             return usageError(err, name(), error);
-        NodeAddress ep;
         int status = kExitOk;
-        if (!parseSingleEndpoint(parsed, name(), err, ep, status))
-            return status;
-        auto client = openClient(name(), err, status);
-        if (!client)
-            return status;
         std::vector<uint8_t> reply;
-        const TransactResult r = client->transact(ep, buildMessage(msg::Hello), msg::HelloReply, reply);
-        if (r != TransactResult::Ok)
-            return failure(err, name(), outcomeText(r, *client, TargetClient::kTransactMicros / 1000));
+        if (!askTarget(parsed, name(), buildMessage(msg::Hello), msg::HelloReply, reply, err, status))
+            return status;
         return kExitOk;
     }
 };

@@ -31,17 +31,10 @@ public:
         std::string error;
         if (!parseArgs(args, {}, parsed, error))
             return usageError(err, name(), error);
-        NodeAddress ep;
         int status = kExitOk;
-        if (!parseSingleEndpoint(parsed, name(), err, ep, status))
-            return status;
-        auto client = openClient(name(), err, status);
-        if (!client)
-            return status;
         std::vector<uint8_t> reply;
-        const TransactResult r = client->transact(ep, buildMessage(request_), reply_, reply);
-        if (r != TransactResult::Ok)
-            return failure(err, name(), "no " + what_ + ": " + outcomeText(r, *client, TargetClient::kTransactMicros / 1000));
+        if (!askTarget(parsed, name(), buildMessage(request_), reply_, reply, err, status, "no " + what_ + ": "))
+            return status;
         MessageHeader header;
         parseHeader(reply.data(), reply.size(), header);
         const std::string text(reinterpret_cast<const char *>(reply.data()) + msg::kHeaderSize, payloadLength(header));

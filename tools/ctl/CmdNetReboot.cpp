@@ -33,18 +33,11 @@ public:
         uint64_t mode = 1;
         if (parsed.has("--mode") && !parseUnsigned(parsed.value("--mode"), 255, mode))
             return usageError(err, name(), "bad --mode \"" + parsed.value("--mode") + "\": a number 0..255");
-        NodeAddress ep;
         int status = kExitOk;
-        if (!parseSingleEndpoint(parsed, name(), err, ep, status))
-            return status;
-        auto client = openClient(name(), err, status);
-        if (!client)
-            return status;
         std::vector<uint8_t> reply;
-        const TransactResult r =
-            client->transact(ep, buildMessage(msg::Reboot, 0, static_cast<uint16_t>(mode)), msg::RebootReply, reply);
-        if (r != TransactResult::Ok)
-            return failure(err, name(), outcomeText(r, *client, TargetClient::kTransactMicros / 1000));
+        if (!askTarget(parsed, name(), buildMessage(msg::Reboot, 0, static_cast<uint16_t>(mode)), msg::RebootReply,
+                       reply, err, status))
+            return status;
         return kExitOk;
     }
 };

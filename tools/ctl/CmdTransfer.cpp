@@ -16,17 +16,13 @@ public:
     }
     std::string help() const override
     {
-        return "Usage: velmora-ctl transfer EP IMAGE [--slot N] [--burst N]\n"
+        return std::string("Usage: velmora-ctl transfer EP IMAGE [--slot N] [--burst N]\n"
                "\n"
                "Sends the file IMAGE into a storage slot of the target at EP and has the\n"
                "target check the image's CRC-16. The image is not written: that is\n"
                "'velmora-ctl flash'.\n"
-               "\n"
-               "  EP          ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT, for example\n"
-               "              fe80::2%eth1,19642\n"
-               "  --slot N    slot index, from 0 (default 0)\n"
-               "  --burst N   bytes sent before waiting for an acknowledgement; 0 = the\n"
-               "              target's own limit (default 1: one block at a time)\n"
+               "\n") +
+               kImageArgsHelp +
                "\n"
                "Progress (bytes sent, rate) goes to standard error. On success one line\n"
                "on standard output: the byte count and the slot.\n"

@@ -11,6 +11,13 @@
 
 namespace ctl {
 
+const char *const kImageArgsHelp =
+    "  EP          ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT, for example\n"
+    "              fe80::2%eth1,19642\n"
+    "  --slot N    slot index, from 0 (default 0)\n"
+    "  --burst N   bytes sent before waiting for an acknowledgement; 0 = the\n"
+    "              target's own limit (default 1: one block at a time)\n";
+
 bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::string &error)
 {
     std::ifstream f(path, std::ios::binary);

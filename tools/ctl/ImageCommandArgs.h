@@ -28,6 +28,9 @@ struct ImageCommandArgs {
 bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std::ostream &err,
                        ImageCommandArgs &out, int &status);
 
+// The help lines of EP, --slot and --burst.
+extern const char *const kImageArgsHelp;
+
 // Reads a whole file; on failure error names the file and the reason.
 bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::string &error);
 
