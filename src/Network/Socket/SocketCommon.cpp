@@ -1,4 +1,5 @@
 #include "src/Network/Socket/Socket.h"
+#include "src/Network/Socket/SocketCommon.h"
 
 #include <cstdio>
 #include <string>
@@ -21,3 +22,17 @@ void reportAssert(const char *file, int line, int code, int data)
 }
 
 } // namespace TORNE
+
+bool listLinkLocalInterfaces(InterfaceMap &out)
+{
+    const bool ok = listAdapterAddresses(out);
+    if (ok) {
+        for (auto it = out.begin(); it != out.end();) {
+            if (socketcommon::isLinkLocal(it->first.address))
+                ++it;
+            else
+                it = out.erase(it);
+        }
+    }
+    return ok;
+}

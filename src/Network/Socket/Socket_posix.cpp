@@ -1,4 +1,5 @@
 #include "src/Network/Socket/Socket.h"
+#include "src/Network/Socket/SocketCommon.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -24,54 +25,17 @@
 // behaviour of the Winsock implementation: the same options in the same
 // order (with the Linux equivalents), the same results and error handling.
 
+using namespace socketcommon;
+
 namespace {
 
 constexpr intptr_t kInvalid = -1;
 
-// A send that keeps failing with "would block" or "no buffer space" is
-// repeated, but not forever: a busy link drains its queue within
-// milliseconds, so two seconds of nothing but these errors means the link
-// is stuck (interface gone, queue never drains) and the send fails.
-constexpr int64_t kSendRetryMicros = 2000000;
-
 bool started = false;
-
-bool isStream(SocketKind kind)
-{
-    return kind == SocketKind::TcpV4 || kind == SocketKind::TcpV6Only || kind == SocketKind::TcpDual;
-}
 
 void setInt(int fd, int level, int option, int value)
 {
     (void)::setsockopt(fd, level, option, &value, sizeof value);
-}
-
-void toSockaddr(const NodeAddress &a, uint32_t scope, sockaddr_in6 &sa)
-{
-    std::memset(&sa, 0, sizeof sa);
-    sa.sin6_family = AF_INET6;
-    sa.sin6_port = a.port;
-    std::memcpy(&sa.sin6_addr, a.address, 16);
-    sa.sin6_scope_id = scope;
-}
-
-void fromSockaddr(const sockaddr_storage &ss, NodeAddress &out)
-{
-    NodeAddress a;
-    if (ss.ss_family == AF_INET6) {
-        const auto &sa = reinterpret_cast<const sockaddr_in6 &>(ss);
-        std::memcpy(a.address, &sa.sin6_addr, 16);
-        a.port = sa.sin6_port;
-        a.interfaceIndex = static_cast<uint16_t>(sa.sin6_scope_id & 0xffff);
-    } else if (ss.ss_family == AF_INET) {
-        // An IPv4 peer is named by its IPv4-mapped IPv6 address.
-        const auto &sa = reinterpret_cast<const sockaddr_in &>(ss);
-        a.address[10] = 0xff;
-        a.address[11] = 0xff;
-        std::memcpy(a.address + 12, &sa.sin_addr, 4);
-        a.port = sa.sin_port;
-    }
-    out = a;
 }
 
 void sleepMicros(long micros)
@@ -181,10 +145,9 @@ bool Socket::open(SocketKind kind)
     // Linux has one option for both "don't fragment" and path MTU discovery.
     setInt(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DO);
 
-    if (kind == SocketKind::TcpV6Only || kind == SocketKind::UdpV6Only)
-        setInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1);
-    else if (kind == SocketKind::TcpDual || kind == SocketKind::UdpDual)
-        setInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+    const int v6Only = v6OnlyValue(kind);
+    if (v6Only >= 0)
+        setInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, v6Only);
     return true;
 }
 
@@ -197,15 +160,8 @@ bool Socket::bind(NodeAddress &local)
     }
     const int fd = static_cast<int>(handle_);
 
-    uint32_t scope = 0;
-    static const uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    if (local.address[0] == 0xfe && local.address[1] == 0x80) {
-        scope = local.interfaceIndex;
-        fixedInterface_ = local.interfaceIndex;
-    } else if (std::memcmp(local.address, loopback, 16) == 0 && local.interfaceIndex != 0) {
-        scope = local.interfaceIndex;
-        fixedInterface_ = local.interfaceIndex;
-    }
+    const uint32_t scope = bindScope(local);
+    fixedInterface_ = scope;
     sockaddr_in6 sa;
     toSockaddr(local, scope, sa);
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0) {
@@ -247,10 +203,9 @@ bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &desti
     }
     const int fd = static_cast<int>(handle_);
     sockaddr_in6 sa;
-    toSockaddr(destination, fixedInterface_ != 0 ? fixedInterface_ : destination.interfaceIndex, sa);
+    toSockaddr(destination, sendScope(fixedInterface_, destination), sa);
 
-    int64_t firstFailure = -1;
-    int attempts = 0;
+    SendRetry again;
     for (;;) {
         const ssize_t sent =
             ::sendto(fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
@@ -267,14 +222,11 @@ bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &desti
         } else if (!retry) {
             return false;
         }
-        // Repeat the whole datagram: at once for the first few tries, then
-        // with short pauses so that the queue can drain, until the bound.
-        const int64_t now = nowMicros();
-        if (firstFailure < 0)
-            firstFailure = now;
-        else if (now - firstFailure > kSendRetryMicros)
+        // Repeat the whole datagram until the bound.
+        const SendRetry::Next next = again.next();
+        if (next == SendRetry::Next::GiveUp)
             return false;
-        if (++attempts > 16)
+        if (next == SendRetry::Next::AfterPause)
             sleepMicros(100);
     }
 }
@@ -358,31 +310,13 @@ bool listAdapterAddresses(InterfaceMap &out)
         if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET6 || ifa->ifa_name == nullptr)
             continue;
         const auto *sa = reinterpret_cast<const sockaddr_in6 *>(ifa->ifa_addr);
-        NodeAddress key;
-        std::memcpy(key.address, &sa->sin6_addr, 16);
-        key.interfaceIndex = static_cast<uint16_t>(::if_nametoindex(ifa->ifa_name) & 0xffff);
-        if (out.count(key) != 0)
+        InterfaceInfo *info = newAdapterEntry(out, &sa->sin6_addr, ::if_nametoindex(ifa->ifa_name));
+        if (info == nullptr)
             continue;
-        InterfaceInfo info;
-        info.friendlyName = ifa->ifa_name;
-        info.description = describe(ifa->ifa_name);
-        out.emplace(key, std::move(info));
+        info->friendlyName = ifa->ifa_name;
+        info->description = describe(ifa->ifa_name);
     }
     ::freeifaddrs(list);
     // As on Windows: a host without IPv6 data is a failure with an empty map.
     return !out.empty();
-}
-
-bool listLinkLocalInterfaces(InterfaceMap &out)
-{
-    const bool ok = listAdapterAddresses(out);
-    if (ok) {
-        for (auto it = out.begin(); it != out.end();) {
-            if (it->first.address[0] == 0xfe && it->first.address[1] == 0x80)
-                ++it;
-            else
-                it = out.erase(it);
-        }
-    }
-    return ok;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "src/Network/Socket/Socket.h"
+#include "src/Network/Socket/SocketCommon.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,8 @@
 #define IPV6_UNICAST_IF 31
 #endif
 
+using namespace socketcommon;
+
 namespace {
 
 const char kAssertFile[] = "src/Network/Socket";
@@ -29,11 +32,6 @@ constexpr int kLineExitRegistration = 65;
 constexpr int kLineStartup = 68;
 constexpr int kWouldBlock = 10035; // WSAEWOULDBLOCK
 constexpr int kNoBuffers = 10055;  // WSAENOBUFS
-// A send that keeps failing with "would block" or "no buffer space" is
-// repeated, but not forever: a busy link drains its queue within
-// milliseconds, so two seconds of nothing but these errors means the link
-// is stuck (adapter gone, queue never drains) and the send fails.
-constexpr int64_t kSendRetryMicros = 2000000;
 constexpr int kNameBuffer = 2049;
 
 bool started = false;
@@ -43,43 +41,10 @@ void cleanup()
     WSACleanup();
 }
 
-bool isStream(SocketKind kind)
-{
-    return kind == SocketKind::TcpV4 || kind == SocketKind::TcpV6Only || kind == SocketKind::TcpDual;
-}
-
 void setInt(SOCKET s, int level, int option, int value)
 {
     DWORD v = static_cast<DWORD>(value);
     (void)setsockopt(s, level, option, reinterpret_cast<const char *>(&v), sizeof v);
-}
-
-void toSockaddr(const NodeAddress &a, uint32_t scope, sockaddr_in6 &sa)
-{
-    std::memset(&sa, 0, sizeof sa);
-    sa.sin6_family = AF_INET6;
-    sa.sin6_port = a.port;
-    std::memcpy(&sa.sin6_addr, a.address, 16);
-    sa.sin6_scope_id = scope;
-}
-
-void fromSockaddr(const sockaddr_storage &ss, NodeAddress &out)
-{
-    NodeAddress a;
-    if (ss.ss_family == AF_INET6) {
-        const auto &sa = reinterpret_cast<const sockaddr_in6 &>(ss);
-        std::memcpy(a.address, &sa.sin6_addr, 16);
-        a.port = sa.sin6_port;
-        a.interfaceIndex = static_cast<uint16_t>(sa.sin6_scope_id & 0xffff);
-    } else if (ss.ss_family == AF_INET) {
-        // An IPv4 peer is named by its IPv4-mapped IPv6 address.
-        const auto &sa = reinterpret_cast<const sockaddr_in &>(ss);
-        a.address[10] = 0xff;
-        a.address[11] = 0xff;
-        std::memcpy(a.address + 12, &sa.sin_addr, 4);
-        a.port = sa.sin_port;
-    }
-    out = a;
 }
 
 std::string toUtf8(const wchar_t *text)
@@ -158,10 +123,9 @@ bool Socket::open(SocketKind kind)
     setInt(s, SOL_SOCKET, SO_REUSEADDR, 1);
     setInt(s, IPPROTO_IP, IP_DONTFRAGMENT, 1);
     setInt(s, IPPROTO_IP, IP_MTU_DISCOVER, 1);
-    if (kind == SocketKind::TcpV6Only || kind == SocketKind::UdpV6Only)
-        setInt(s, IPPROTO_IPV6, IPV6_V6ONLY, 1);
-    else if (kind == SocketKind::TcpDual || kind == SocketKind::UdpDual)
-        setInt(s, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+    const int v6Only = v6OnlyValue(kind);
+    if (v6Only >= 0)
+        setInt(s, IPPROTO_IPV6, IPV6_V6ONLY, v6Only);
     return true;
 }
 
@@ -173,15 +137,8 @@ bool Socket::bind(NodeAddress &local)
         return false;
     }
     const SOCKET s = static_cast<SOCKET>(handle_);
-    uint32_t scope = 0;
-    static const uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    if (local.address[0] == 0xfe && local.address[1] == 0x80) {
-        scope = local.interfaceIndex;
-        fixedInterface_ = local.interfaceIndex;
-    } else if (std::memcmp(local.address, loopback, 16) == 0 && local.interfaceIndex != 0) {
-        scope = local.interfaceIndex;
-        fixedInterface_ = local.interfaceIndex;
-    }
+    const uint32_t scope = bindScope(local);
+    fixedInterface_ = scope;
     sockaddr_in6 sa;
     toSockaddr(local, scope, sa);
     if (::bind(s, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0) {
@@ -219,9 +176,8 @@ bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &desti
     }
     const SOCKET s = static_cast<SOCKET>(handle_);
     sockaddr_in6 sa;
-    toSockaddr(destination, fixedInterface_ != 0 ? fixedInterface_ : destination.interfaceIndex, sa);
-    int64_t firstFailure = -1;
-    int attempts = 0;
+    toSockaddr(destination, sendScope(fixedInterface_, destination), sa);
+    SendRetry again;
     for (;;) {
         const int sent = sendto(s, reinterpret_cast<const char *>(data), static_cast<int>(length), 0,
                                 reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
@@ -234,14 +190,11 @@ bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &desti
         } else if (!retry) {
             return false;
         }
-        // Repeat the whole datagram: at once for the first few tries, then
-        // yielding so that the queue can drain, until the bound.
-        const int64_t now = nowMicros();
-        if (firstFailure < 0)
-            firstFailure = now;
-        else if (now - firstFailure > kSendRetryMicros)
+        // Repeat the whole datagram until the bound.
+        const SendRetry::Next next = again.next();
+        if (next == SendRetry::Next::GiveUp)
             return false;
-        if (++attempts > 16)
+        if (next == SendRetry::Next::AfterPause)
             Sleep(1);
     }
 }
@@ -323,30 +276,13 @@ bool listAdapterAddresses(InterfaceMap &out)
             const sockaddr *sa = u->Address.lpSockaddr;
             if (sa == nullptr || sa->sa_family != AF_INET6)
                 continue;
-            NodeAddress key;
-            std::memcpy(key.address, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, 16);
-            key.interfaceIndex = static_cast<uint16_t>(index & 0xffff);
-            if (out.count(key) != 0)
+            InterfaceInfo *info =
+                newAdapterEntry(out, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, index);
+            if (info == nullptr)
                 continue;
-            InterfaceInfo info;
-            info.friendlyName = toUtf8(adapter->FriendlyName);
-            info.description = toUtf8(adapter->Description);
-            out.emplace(key, std::move(info));
+            info->friendlyName = toUtf8(adapter->FriendlyName);
+            info->description = toUtf8(adapter->Description);
         }
     }
     return true;
-}
-
-bool listLinkLocalInterfaces(InterfaceMap &out)
-{
-    const bool ok = listAdapterAddresses(out);
-    if (ok) {
-        for (auto it = out.begin(); it != out.end();) {
-            if (it->first.address[0] == 0xfe && it->first.address[1] == 0x80)
-                ++it;
-            else
-                it = out.erase(it);
-        }
-    }
-    return ok;
 }
