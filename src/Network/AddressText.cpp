@@ -19,17 +19,6 @@ void appendGroup(std::string &out, unsigned group)
         out += buf[--n];
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Parses "g:g:...:g" (one to four hex digits each) into groups. An empty
 // text gives no groups.
 bool parseGroups(const std::string &text, size_t begin, size_t end, std::vector<unsigned> &groups)
@@ -41,7 +30,7 @@ bool parseGroups(const std::string &text, size_t begin, size_t end, std::vector<
         unsigned value = 0;
         size_t digits = 0;
         while (pos < end && text[pos] != ':') {
-            int v = hexValue(text[pos]);
+            int v = hexDigitValue(text[pos]);
             if (v < 0 || ++digits > 4)
                 return false;
             value = (value << 4) | static_cast<unsigned>(v);
@@ -61,6 +50,17 @@ bool parseGroups(const std::string &text, size_t begin, size_t end, std::vector<
 }
 
 } // namespace
+
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 std::string formatAddress(const uint8_t address[16])
 {

@@ -14,6 +14,9 @@ std::string formatAddress(const uint8_t address[16]);
 // formatAddress, ",", the port in decimal.
 std::string formatEndpoint(const NodeAddress &endpoint);
 
+// The value of one hex digit (either case), or -1 for any other character.
+int hexDigitValue(char c);
+
 // Strict standard IPv6 text form; on failure address is unchanged.
 bool parseAddress(const std::string &text, uint8_t address[16]);
 // "address,port": split at the first ","; the port is decimal digits only

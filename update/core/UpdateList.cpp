@@ -1,19 +1,10 @@
 #include "update/core/UpdateList.h"
 
+#include "src/Network/AddressText.h"
+
 namespace update {
 
 namespace {
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool parseLine(const std::string &line, UpdateListEntry &entry)
 {
@@ -27,7 +18,7 @@ bool parseLine(const std::string &line, UpdateListEntry &entry)
         return false;
     unsigned value = 0;
     for (size_t i = first + 1; i < second; ++i) {
-        const int d = hexDigit(line[i]);
+        const int d = hexDigitValue(line[i]);
         if (d < 0)
             return false;
         value = (value << 4) | static_cast<unsigned>(d);
