@@ -23,7 +23,11 @@ TEST(TargetEndpoint, Forms)
         {"fe80::2%3,19642", true, "fe80::2", 19642, 3},
         {"fe80::a:b%65535,1", true, "fe80::a:b", 1, 65535},
         {"::1,19642", true, "::1", 19642, 0},
-        {"::1%lo,7", true, "::1", 7, 0},    // index of lo checked below
+#ifndef _WIN32
+        // An interface by name; Linux's loopback has an IPv6 address (the
+        // Windows adapter list has no "lo").
+        {"::1%lo,7", true, "::1", 7, 0}, // index of lo checked below
+#endif
         {"fe80::2,19642", false, "", 0, 0}, // link-local without interface
         {"fe80::2%3", false, "", 0, 0},     // no port
         {"fe80::2%3,0", false, "", 0, 0},
