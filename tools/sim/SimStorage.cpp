@@ -3,8 +3,10 @@
 #include "src/Network/Crc16.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -26,6 +28,11 @@ constexpr uint16_t kCheckOnly = 0xFFFF;
 constexpr uint16_t kNoBurstLimit = 0xFFFF;
 // The write state counts down from this value to 0 while writing.
 constexpr uint16_t kWriteStateStart = 100;
+// The received image goes to its file in pieces of this size while it
+// arrives, each after the reply that follows its last block: a whole image
+// written at the check would hold the check's reply back beyond the
+// client's 100 ms (16 MiB take 30-80 ms on a busy disk).
+constexpr size_t kReceivedChunk = 1024 * 1024;
 // A version text read from an image follows this marker.
 constexpr char kVersionMarker[] = "VMVER:";
 constexpr size_t kVersionMaxLength = 64;
@@ -46,11 +53,16 @@ struct Slot {
     // The transfer in progress.
     std::vector<uint8_t> data;
     uint16_t crcRegister = kCrc16UsbStart; // of data, kept as blocks arrive
+    size_t crcBytes = 0;                    // the bytes of data crcRegister covers
     uint16_t nextSequence = 0;
     uint16_t nextIndex = 0;
     uint16_t nextWindow = 0;
     bool ended = false;             // a short block was the image's last
     uint16_t lastAccepted = 0xFFFF; // sequence number of the last block accepted in order
+
+    // The part of data already in the received file's part file.
+    std::FILE *partFile = nullptr;
+    size_t partWritten = 0;
 
     // Check and write.
     bool checked = false;
@@ -59,11 +71,13 @@ struct Slot {
     bool written = false;
     Clock::time_point writeStart;
     std::vector<uint8_t> image; // the written image
+    bool imagePartReady = false; // the image being written is in its part file
 
     void startTransfer()
     {
         data.clear();
         crcRegister = kCrc16UsbStart;
+        crcBytes = 0;
         nextSequence = 0;
         nextIndex = 0;
         nextWindow = 0;
@@ -71,6 +85,25 @@ struct Slot {
         lastAccepted = 0xFFFF;
         checked = false;
         writing = false;
+        closePart();
+    }
+
+    // The CRC of every byte received so far.
+    uint16_t crc()
+    {
+        if (crcBytes < data.size()) {
+            crcRegister = crc16UsbUpdate(crcRegister, data.data() + crcBytes, data.size() - crcBytes);
+            crcBytes = data.size();
+        }
+        return crc16UsbFinish(crcRegister);
+    }
+
+    void closePart()
+    {
+        if (partFile != nullptr)
+            std::fclose(partFile);
+        partFile = nullptr;
+        partWritten = 0;
     }
 };
 
@@ -182,6 +215,106 @@ struct SimStorage::State {
     uint64_t blocksLost = 0; // dropped by lose-blocks, for the log
     uint64_t acksLost = 0;
 
+    // File work done after the reply has gone out (afterReplies).
+    std::vector<size_t> partsDue;   // slots whose received bytes are due in the part file
+    std::vector<size_t> imagesDue;  // slots whose image being written is due in its part file
+    bool crcDue = false;            // received bytes the slots' CRCs do not cover yet
+
+    ~State()
+    {
+        flushDeferred();
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (slots[i].imagePartReady && !imagePath.empty())
+                std::remove((slotFile(i) + ".part").c_str());
+            if (slots[i].partFile != nullptr) {
+                slots[i].closePart();
+                std::remove(partPath(i).c_str());
+            }
+        }
+    }
+
+    std::string partPath(size_t index) const { return receivedPath + ".part" + std::to_string(index); }
+
+    // Appends what arrived since the last piece to the slot's part file.
+    bool writePart(size_t index)
+    {
+        Slot &s = slots[index];
+        if (receivedPath.empty())
+            return true;
+        if (s.partFile == nullptr) {
+            s.partFile = std::fopen(partPath(index).c_str(), "wb");
+            if (s.partFile == nullptr) {
+                std::cerr << "velmora-target-sim: cannot write the received image to " << partPath(index)
+                          << ": " << std::strerror(errno) << "\n";
+                return false;
+            }
+            std::setvbuf(s.partFile, nullptr, _IONBF, 0);
+            s.partWritten = 0;
+        }
+        const size_t n = s.data.size() - s.partWritten;
+        if (n > 0 && std::fwrite(s.data.data() + s.partWritten, 1, n, s.partFile) != n) {
+            std::cerr << "velmora-target-sim: cannot write the received image to " << partPath(index) << "\n";
+            return false;
+        }
+        s.partWritten = s.data.size();
+        return true;
+    }
+
+    // The checked image: the rest of its bytes, then the part file takes
+    // the received file's name.
+    void finishReceived(size_t index)
+    {
+        Slot &s = slots[index];
+        if (receivedPath.empty())
+            return;
+        if (!writePart(index)) {
+            s.closePart();
+            return;
+        }
+        s.closePart();
+        std::remove(receivedPath.c_str()); // rename does not replace a file everywhere
+        if (std::rename(partPath(index).c_str(), receivedPath.c_str()) != 0)
+            std::cerr << "velmora-target-sim: cannot write the received image to " << receivedPath << "\n";
+    }
+
+    static bool writeFile(const std::string &path, const std::vector<uint8_t> &bytes)
+    {
+        std::ofstream f(path, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        f.close();
+        if (!f)
+            std::cerr << "velmora-target-sim: cannot write the image to " << path << "\n";
+        return bool(f);
+    }
+
+    // Writing has begun: the image goes to a part file now, after the
+    // reply, so that the reply that ends the write only renames it.
+    void writeImagePart(size_t index)
+    {
+        Slot &s = slots[index];
+        if (s.writing && !s.written && !s.imagePartReady)
+            s.imagePartReady = writeFile(slotFile(index) + ".part", s.data);
+    }
+
+    void flushDeferred()
+    {
+        if (crcDue) {
+            for (Slot &s : slots)
+                s.crc();
+            crcDue = false;
+        }
+        for (size_t i : partsDue) {
+            if (i < slots.size() && slots[i].partWritten < slots[i].data.size())
+                writePart(i);
+        }
+        partsDue.clear();
+        for (size_t i : imagesDue) {
+            if (i < slots.size())
+                writeImagePart(i);
+        }
+        imagesDue.clear();
+    }
+
     Slot *slot(uint16_t number)
     {
         if (number == 0 || number > slots.size())
@@ -260,12 +393,17 @@ struct SimStorage::State {
         s.written = true;
         s.image = s.data;
         if (!imagePath.empty()) {
-            std::string path = slotFile(index);
-            std::ofstream f(path, std::ios::binary | std::ios::trunc);
-            f.write(reinterpret_cast<const char *>(s.image.data()), std::streamsize(s.image.size()));
-            f.close();
-            if (!f)
-                std::cerr << "velmora-target-sim: cannot write the image to " << path << "\n";
+            const std::string path = slotFile(index);
+            if (s.imagePartReady) {
+                std::remove(path.c_str()); // rename does not replace a file everywhere
+                if (std::rename((path + ".part").c_str(), path.c_str()) != 0)
+                    std::cerr << "velmora-target-sim: cannot write the image to " << path << "\n";
+            } else {
+                // Writing took no time (write-ms=0): the file is complete
+                // before the reply that reports the end.
+                writeFile(path, s.image);
+            }
+            s.imagePartReady = false;
         }
         pendingVersion = newVersion.empty() ? versionFromImage(s.image) : newVersion;
         if (verbose)
@@ -399,10 +537,17 @@ std::string SimStorage::optionsHelp()
            "  storage-log=1       log transfers and writes to standard error\n";
 }
 
+void SimStorage::afterReplies()
+{
+    state_->flushDeferred();
+}
+
 void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, size_t size, const Reply &reply)
 {
     State &st = *state_;
     (void)size;
+    // Work a caller left for after its last replies.
+    st.flushDeferred();
     switch (header.command) {
     case msg::SlotInfo: {
         if (header.param0 == 0) {
@@ -448,8 +593,9 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
                 const uint8_t *payload = datagram + msg::kHeaderSize;
                 s->data.insert(s->data.end(), payload, payload + n);
                 // A target checks a large image within the 100 ms of the
-                // check request only with a CRC kept up to date.
-                s->crcRegister = crc16UsbUpdate(s->crcRegister, payload, n);
+                // check request only with a CRC kept up to date: it follows
+                // the acknowledgement (afterReplies), off the client's wait.
+                st.crcDue = true;
                 s->lastAccepted = s->nextSequence;
                 ++s->nextSequence;
                 if (++s->nextIndex == g.window) {
@@ -458,6 +604,8 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
                 }
                 if (n < g.blockSize)
                     s->ended = true;
+                if (!st.receivedPath.empty() && s->data.size() - s->partWritten >= kReceivedChunk)
+                    st.partsDue.push_back(size_t(number - 1));
                 s->checked = false;
                 s->writing = false;
             }
@@ -490,7 +638,7 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
         const size_t index = size_t(header.param0 - 1);
         const uint16_t crcEcho = st.crcEchoWrong ? uint16_t(header.param1 ^ 0x5A5A) : header.param1;
         if (header.param2 == kCheckOnly) {
-            uint16_t crc = crc16UsbFinish(s->crcRegister);
+            uint16_t crc = s->crc();
             if (crc != header.param1) {
                 if (st.verbose)
                     std::cerr << "velmora-target-sim: slot " << index << ": check failed, image CRC " << crc
@@ -498,6 +646,7 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
                 reply(buildMessage(msg::ImageCommitReply, 0, header.param0, crcEcho, kCheckOnly));
                 return;
             }
+            const bool checkedBefore = s->checked && s->checkedCrc == crc;
             s->checked = true;
             s->checkedCrc = crc;
             if (st.verbose)
@@ -505,14 +654,10 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
                           << " bytes checked; data blocks lost " << st.blocksLost
                           << ", acknowledgements lost " << st.acksLost << "\n";
             st.blocksLost = st.acksLost = 0;
-            if (!st.receivedPath.empty()) {
-                std::ofstream f(st.receivedPath, std::ios::binary | std::ios::trunc);
-                f.write(reinterpret_cast<const char *>(s->data.data()), std::streamsize(s->data.size()));
-                f.close();
-                if (!f)
-                    std::cerr << "velmora-target-sim: cannot write the received image to " << st.receivedPath
-                              << "\n";
-            }
+            // Most of the image is in the part file already: what is left
+            // is at most one piece, so the reply is not held back.
+            if (!checkedBefore)
+                st.finishReceived(index);
             reply(buildMessage(msg::ImageCommitReply, msg::kFlagOk, header.param0, crcEcho, st.checkState));
             return;
         }
@@ -525,6 +670,9 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
                 s->writing = true;
                 s->written = false;
                 s->writeStart = Clock::now();
+                s->imagePartReady = false;
+                if (!st.imagePath.empty() && st.writeMillis > 0)
+                    st.imagesDue.push_back(index);
                 if (st.verbose)
                     std::cerr << "velmora-target-sim: slot " << index << ": writing " << s->data.size()
                               << " bytes\n";

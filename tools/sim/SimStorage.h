@@ -31,6 +31,11 @@ public:
     // reply() sends a datagram back to the request's source.
     void handle(const MessageHeader &header, const uint8_t *datagram, size_t size, const Reply &reply);
 
+    // The replies of the last handle() or onReboot() have gone out: file
+    // work that would have held them back is done now (also at the next
+    // handle() and at destruction, for callers that never call this).
+    void afterReplies();
+
     // The target reboots now. Returns the version text the target reports
     // after this reboot, when a written image changes it.
     std::optional<std::string> onReboot();
