@@ -281,6 +281,7 @@ void SimServer::answer(SimTarget &target, const Endpoint &ep, const uint8_t *dat
         else
             pending_.emplace(due, std::move(p));
     }
+    target.storage().afterReplies();
 }
 
 void SimServer::receive(int fd, SimTarget *target, bool discovery)
@@ -294,9 +295,8 @@ void SimServer::receive(int fd, SimTarget *target, bool discovery)
         if (n < 0)
             return;
         const size_t size = std::min(static_cast<size_t>(n), sizeof buffer);
-        const std::string where = discovery ? std::string("discovery") : target->config().name;
         if (config_.verbose)
-            line("recv " + where + " from " + describeSource(source) + ": " +
+            line("recv " + (discovery ? std::string("discovery") : target->config().name) + " from " + describeSource(source) + ": " +
                  (static_cast<size_t>(n) > sizeof buffer ? "oversized datagram of " + std::to_string(n) + " bytes"
                                                           : describeDatagram(buffer, size)));
         if (static_cast<size_t>(n) > sizeof buffer)
@@ -318,8 +318,19 @@ void SimServer::receive(int fd, SimTarget *target, bool discovery)
     }
 }
 
-void SimServer::serveLogs(int64_t now)
+bool SimServer::logsDue(int64_t now) const
 {
+    for (const auto &log : logs_) {
+        if (log.target->rebootCount() != log.reboots ||
+            (log.target->config().logEveryMillis > 0 && now >= log.nextLine))
+            return true;
+    }
+    return false;
+}
+
+bool SimServer::serveLogs(int64_t now)
+{
+    bool changed = false;
     for (auto &log : logs_) {
         SimTarget &t = *log.target;
         if (t.rebootCount() != log.reboots) {
@@ -327,6 +338,7 @@ void SimServer::serveLogs(int64_t now)
             log.reboots = t.rebootCount();
             for (int c : log.clients)
                 ::close(c);
+            changed = changed || !log.clients.empty();
             log.clients.clear();
         }
         for (;;) {
@@ -342,6 +354,7 @@ void SimServer::serveLogs(int64_t now)
             if (!t.config().logText.empty())
                 (void)::send(c, t.config().logText.data(), t.config().logText.size(), MSG_NOSIGNAL);
             log.clients.push_back(c);
+            changed = true;
         }
         // Drop clients that went away; what they send is ignored.
         for (size_t i = 0; i < log.clients.size();) {
@@ -350,6 +363,7 @@ void SimServer::serveLogs(int64_t now)
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
                 ::close(log.clients[i]);
                 log.clients.erase(log.clients.begin() + static_cast<long>(i));
+                changed = true;
             } else {
                 ++i;
             }
@@ -365,29 +379,33 @@ void SimServer::serveLogs(int64_t now)
             log.nextLine = now + t.config().logEveryMillis * 1000;
         }
     }
+    return changed;
 }
 
 void SimServer::run(const volatile std::sig_atomic_t &stop)
 {
+    // The poll set changes only when log clients come or go: it is built
+    // again then, not for every datagram (a stop-and-wait transfer passes
+    // through here once per block).
     std::vector<pollfd> fds;
-    std::vector<SimTarget *> owners;
+    size_t udpCount = 0;
+    bool rebuild = true;
     while (stop == 0) {
-        fds.clear();
-        owners.clear();
-        fds.push_back({discoveryFd_, POLLIN, 0});
-        owners.push_back(nullptr);
-        for (const auto &ep : endpoints_) {
-            fds.push_back({ep.commandFd, POLLIN, 0});
-            owners.push_back(ep.target);
-            // The other-port socket receives nothing of interest; drain it.
-            fds.push_back({ep.otherFd, POLLIN, 0});
-            owners.push_back(ep.target);
-        }
-        const size_t udpCount = fds.size();
-        for (const auto &log : logs_) {
-            fds.push_back({log.listenFd, POLLIN, 0});
-            for (int c : log.clients)
-                fds.push_back({c, POLLIN, 0});
+        if (rebuild) {
+            fds.clear();
+            fds.push_back({discoveryFd_, POLLIN, 0});
+            for (const auto &ep : endpoints_) {
+                fds.push_back({ep.commandFd, POLLIN, 0});
+                // The other-port socket receives nothing of interest; drain it.
+                fds.push_back({ep.otherFd, POLLIN, 0});
+            }
+            udpCount = fds.size();
+            for (const auto &log : logs_) {
+                fds.push_back({log.listenFd, POLLIN, 0});
+                for (int c : log.clients)
+                    fds.push_back({c, POLLIN, 0});
+            }
+            rebuild = false;
         }
 
         int64_t now = nowMicros();
@@ -406,13 +424,16 @@ void SimServer::run(const volatile std::sig_atomic_t &stop)
         }
         if (stop != 0)
             break;
-        for (size_t i = 0; r > 0 && i < udpCount; ++i) {
-            if ((fds[i].revents & POLLIN) == 0)
+        bool logActivity = false;
+        for (size_t i = 0; r > 0 && i < fds.size(); ++i) {
+            if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP)) == 0)
                 continue;
-            if (i == 0) {
+            if (i >= udpCount) {
+                logActivity = true;
+            } else if (i == 0) {
                 receive(fds[i].fd, nullptr, true);
             } else if (i % 2 == 1) {
-                receive(fds[i].fd, owners[i], false);
+                receive(fds[i].fd, endpoints_[(i - 1) / 2].target, false);
             } else {
                 uint8_t junk[2048];
                 while (::recv(fds[i].fd, junk, sizeof junk, MSG_DONTWAIT) >= 0) {
@@ -424,7 +445,10 @@ void SimServer::run(const volatile std::sig_atomic_t &stop)
             sendNow(pending_.begin()->second);
             pending_.erase(pending_.begin());
         }
-        serveLogs(now);
+        // The log side is served when something happened there, its
+        // time came or a target rebooted, and at every idle wake-up.
+        if (logActivity || r == 0 || logsDue(now))
+            rebuild = serveLogs(now);
     }
 }
 

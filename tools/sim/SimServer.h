@@ -59,7 +59,9 @@ private:
     void answer(SimTarget &target, const Endpoint &ep, const uint8_t *data, size_t size,
                 const sockaddr_in6 &source);
     void sendNow(const Pending &p);
-    void serveLogs(int64_t now);
+    // True when log clients came or went (the poll set must be rebuilt).
+    bool serveLogs(int64_t now);
+    bool logsDue(int64_t now) const;
     std::string describeSource(const sockaddr_in6 &sa) const;
     void line(const std::string &text);
 
