@@ -4,7 +4,7 @@
 
 namespace ctl {
 
-bool parseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &spec, ParsedArgs &parsed,
+bool parseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &options, ParsedArgs &parsed,
                std::string &error)
 {
     ParsedArgs result;
@@ -22,7 +22,7 @@ bool parseArgs(const std::vector<std::string> &args, const std::vector<OptionSpe
         const size_t eq = word.find('=');
         const std::string name = word.substr(0, eq);
         const OptionSpec *found = nullptr;
-        for (const OptionSpec &s : spec) {
+        for (const OptionSpec &s : options) {
             if (s.name == name)
                 found = &s;
         }

@@ -34,9 +34,9 @@ struct ParsedArgs {
     }
 };
 
-// Splits args by spec. On an unknown option, a missing value or a value
+// Splits args by the option list. On an unknown option, a missing value or a value
 // given to a flag: false, with a message in error.
-bool parseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &spec, ParsedArgs &parsed,
+bool parseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &options, ParsedArgs &parsed,
                std::string &error);
 
 // Decimal digits only (no sign, no spaces), value <= max.
