@@ -22,6 +22,11 @@ using ChunkWriter = std::function<size_t(const char *data, size_t size, std::FIL
 // regular file, or a seek or the read fails or comes short.
 bool readWholeFile(const std::string &path, std::string &bytes);
 
+// The part of readWholeFile both platforms share: reads exactly size bytes
+// from the start of an open file (already positioned there). False when
+// the read comes short or the memory cannot be had.
+bool readExactly(std::FILE *file, unsigned long long size, std::string &bytes);
+
 // Whether something (a file, a folder, a link) stands at path.
 bool pathExists(const std::string &path);
 

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,17 +47,8 @@ bool readWholeFile(const std::string &path, std::string &bytes)
     // Directories and devices have no meaningful size; only plain files.
     if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && fseeko(file, 0, SEEK_END) == 0) {
         const off_t size = ftello(file);
-        if (size >= 0 && static_cast<unsigned long long>(size) <= SIZE_MAX &&
-            fseeko(file, 0, SEEK_SET) == 0) {
-            try {
-                std::string data(static_cast<size_t>(size), '\0');
-                if (data.empty() || std::fread(&data[0], 1, data.size(), file) == data.size()) {
-                    bytes.swap(data);
-                    ok = true;
-                }
-            } catch (const std::bad_alloc &) {
-                ok = false;
-            }
+        if (size >= 0 && fseeko(file, 0, SEEK_SET) == 0) {
+            ok = readExactly(file, static_cast<unsigned long long>(size), bytes);
         }
     }
     std::fclose(file);

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <fcntl.h>
 #include <io.h>
-#include <new>
 #include <sys/stat.h>
 #include <windows.h>
 
@@ -69,17 +68,8 @@ bool readWholeFile(const std::string &path, std::string &bytes)
     if (_fstat64(_fileno(file), &st) == 0 && (st.st_mode & _S_IFREG) != 0 &&
         _fseeki64(file, 0, SEEK_END) == 0) {
         const long long size = _ftelli64(file);
-        if (size >= 0 && static_cast<unsigned long long>(size) <= SIZE_MAX &&
-            _fseeki64(file, 0, SEEK_SET) == 0) {
-            try {
-                std::string data(static_cast<size_t>(size), '\0');
-                if (data.empty() || std::fread(&data[0], 1, data.size(), file) == data.size()) {
-                    bytes.swap(data);
-                    ok = true;
-                }
-            } catch (const std::bad_alloc &) {
-                ok = false;
-            }
+        if (size >= 0 && _fseeki64(file, 0, SEEK_SET) == 0) {
+            ok = readExactly(file, static_cast<unsigned long long>(size), bytes);
         }
     }
     std::fclose(file);
