@@ -4,6 +4,7 @@
 #include "debugmon/Debug.h"
 #include "settings/SettingsFiles.h"
 #include "src/Platform/Platform.h"
+#include "update/Update.h"
 
 #include <QMessageBox>
 
@@ -65,7 +66,18 @@ void Dialog::on_debugButton_clicked()
 void Dialog::on_configButton_clicked()
 {
     ui->configButton->setEnabled(false);
-    QMessageBox::information(this, windowTitle(),
-                             tr("Target and driver updates are not part of this build of the tool."));
+    TargetRecord record;
+    const int index = ui->targetList->currentIndex();
+    if (index >= 0 && static_cast<size_t>(index) < targets.size())
+        record = targets[static_cast<size_t>(index)];
+    auto *updateDialog = new Update(staging, developerPreview, targetIdentifier, record.address, record.po,
+                                    driverVersion, updateHost, this);
+    updateDialog->show();
+    updateDialog->exec();
+    // After a driver installer was started: the installer replaces this
+    // tool, so the tool ends.
+    if (updateDialog->closeRequested)
+        close();
     ui->configButton->setEnabled(true);
+    delete updateDialog;
 }

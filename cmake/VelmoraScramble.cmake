@@ -1,0 +1,37 @@
+# velmora_scramble(TEXT OUT_BYTES OUT_LENGTH)
+# The bytes of TEXT as the program stores them (update/core/Unscramble.h):
+# each stored byte is the plain byte XOR a running key that starts at 0x5A
+# and moves on as key = key * 29 + plain + 59 (mod 256). OUT_BYTES is a C
+# initializer list ("0x12, 0x34, ..."; a single 0x00 for an empty text).
+function(velmora_scramble text out_bytes out_length)
+  string(HEX "${text}" hex)
+  string(LENGTH "${hex}" n)
+  set(key 90)
+  set(bytes "")
+  set(i 0)
+  while(i LESS n)
+    string(SUBSTRING "${hex}" ${i} 2 h)
+    math(EXPR plain "0x${h}")
+    math(EXPR stored "${plain} ^ ${key}" OUTPUT_FORMAT HEXADECIMAL)
+    list(APPEND bytes "${stored}")
+    math(EXPR key "(${key} * 29 + ${plain} + 59) & 255")
+    math(EXPR i "${i} + 2")
+  endwhile()
+  math(EXPR len "${n} / 2")
+  if(len EQUAL 0)
+    set(bytes "0x00")
+  endif()
+  list(JOIN bytes ", " joined)
+  set(${out_bytes} "${joined}" PARENT_SCOPE)
+  set(${out_length} ${len} PARENT_SCOPE)
+endfunction()
+
+# Reads NAME='value' lines of a shell file into CMake variables DEFAULT_NAME.
+function(velmora_read_env_defaults file)
+  file(STRINGS "${file}" lines REGEX "^[A-Z_]+='.*'$")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^([A-Z_]+)='(.*)'$")
+      set(DEFAULT_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}" PARENT_SCOPE)
+    endif()
+  endforeach()
+endfunction()
