@@ -193,7 +193,8 @@ cleanup() {
         nginx_pid=
     fi
     if [ -n "$guard_pid" ]; then
-        kill -KILL "$guard_pid" 2>/dev/null
+        # It removes the work folder, and ends its own sleep.
+        kill -TERM "$guard_pid" 2>/dev/null
         wait "$guard_pid" 2>/dev/null
         guard_pid=
     fi
@@ -219,7 +220,7 @@ pdeath=()
 if command -v setpriv >/dev/null 2>&1 && setpriv --pdeathsig TERM true 2>/dev/null; then
     pdeath=(setpriv --pdeathsig TERM)
     if [ -z "$keep" ]; then
-        "${pdeath[@]}" bash -c 'trap "rm -rf \"\$0\"; exit 0" TERM; while :; do sleep 3600 & wait $!; done' \
+        "${pdeath[@]}" bash -c 'trap "kill \$s; rm -rf \"\$0\"; exit 0" TERM; while :; do sleep 3600 & s=$!; wait $s; done' \
             "$dir" </dev/null >/dev/null 2>&1 &
         guard_pid=$!
     fi
