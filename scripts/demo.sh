@@ -4,11 +4,27 @@
 # Builds everything and starts the configuration tool, velmora-configure,
 # on the current display inside a private network with emulated players:
 #   "Living Room"                    fe80::1:1, command port 19650
+#                                    update source certificarono/living-room/
+#                                    (the built-in update server)
 #   "Studio" with two outputs        fe80::2:1, command ports 19650 and 19651
-#   "Studio" (a second player)       fe80::3:1, command port 19650
-# each with a firmware version, an update source and a log stream (TCP 23).
-# The stand-in driver is configured to find them; its debug output
-# (velmora-debugd) runs and sends while the tool's debug window is open.
+#                                    update source https://[::1]:18443/studio/
+#                                    (a private mirror by plain URL)
+#   "Studio" (a second player)       fe80::3:1, command port 19650, no update
+#                                    source (not listed by the update dialog)
+# each with a firmware version and a log stream (TCP 23). The stand-in
+# driver is configured to find them; its debug output (velmora-debugd) runs
+# and sends while the tool's debug window is open.
+#
+# The update dialog talks to a real HTTPS update server
+# (scripts/update-server.sh: nginx on [::1]:18443 in the client namespace,
+# with its own throwaway CA, trusted by the tool through VELMORA_UPDATE_CA):
+# firmware lists and images for the players (a written image makes the
+# player report its new version after the reboot) and driver installers
+# for the stand-in driver (update host certificarono/asio/). A driver
+# update is stored in the demo's download folder (demo/downloads) and
+# handed to a stand-in msiexec.exe, which installs nothing and writes what
+# it was given to demo/logs/msiexec.log. The server's own log is
+# demo/logs/update-server.log, its access log demo/logs/update-access.log.
 # The tool runs from a copy of the program directory in a demo folder of
 # its own, with the driver's settings there too: the user's configuration
 # is never touched. Everything is stopped and removed when the tool exits
@@ -30,6 +46,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 # shellcheck source=lib/netns.sh
 . "$here/lib/netns.sh"
+# shellcheck source=lib/update-server.env
+. "$here/lib/update-server.env"
 
 build=$root/build-demo
 build_type=Release
@@ -93,7 +111,7 @@ if [ -z "${VELMORA_DEMO_INSIDE:-}" ]; then
             # Build what the demo itself needs; the tool may still be there.
             say "the full build failed; building the demo's own programs"
             cmake --build "$build" -j"${VELMORA_JOBS:-2}" --target velmora-target-sim velmora_asio \
-                setting_path velmora-debugd velmora_data velmora-ctl ||
+                setting_path velmora-debugd velmora_data velmora-ctl velmora-msiexec ||
                 die "the demo's programs did not build (see above)"
         fi
     fi
@@ -102,7 +120,8 @@ if [ -z "${VELMORA_DEMO_INSIDE:-}" ]; then
 fi
 
 bin=$build/bin
-for f in velmora-target-sim libvelmora_asio.so setting_path velmora-debugd setting_org.inf preset.inf; do
+for f in velmora-target-sim libvelmora_asio.so setting_path velmora-debugd velmora-ctl standin/msiexec.exe \
+    setting_org.inf preset.inf; do
     [ -e "$bin/$f" ] || die "$bin/$f is missing: build first (without --no-build)"
 done
 
@@ -115,7 +134,7 @@ chmod 755 "$demo"
 prog=$demo/program
 cp -a "$bin" "$prog" || die "cannot copy the program directory"
 rm -f "$prog/setting_path.inf" # a new installation: the tool runs the set-up once
-mkdir -p "$demo/settings" "$demo/config" "$demo/logs"
+mkdir -p "$demo/settings" "$demo/config" "$demo/logs" "$demo/downloads"
 cat >"$demo/driver.inf" <<EOF
 ; The stand-in driver of this demo.
 SettingsPath=$demo/settings/setting.inf
@@ -126,6 +145,16 @@ EOF
 export VELMORA_DRIVER_CONFIG=$demo/driver.inf
 # Whatever else looks for a configuration folder finds the demo's.
 export XDG_CONFIG_HOME=$demo/config
+# The download folder: Qt reads it from user-dirs.dirs in the configuration
+# folder (not from the environment); the variable is for scripts.
+printf 'XDG_DOWNLOAD_DIR="%s"\n' "$demo/downloads" >"$demo/config/user-dirs.dirs"
+export XDG_DOWNLOAD_DIR=$demo/downloads
+# The stand-in Windows installer comes first on PATH and logs its starts.
+export PATH="$prog/standin:$PATH"
+export VELMORA_MSIEXEC_LOG=$demo/logs/msiexec.log
+# The update server's throwaway CA, which the tool trusts besides the
+# system's.
+export VELMORA_UPDATE_CA=$demo/update-ca.pem
 
 pids=()
 cleaned=
@@ -146,7 +175,7 @@ cleanup() {
     else
         rm -rf "$demo"
     fi
-    say "stopped the players and the debug output, removed the private network"
+    say "stopped the players, the debug output and the update server, removed the private network"
 }
 
 velmora_net_up 3
@@ -162,15 +191,16 @@ start_player() { # k log-name args...
     $prefix "$prog/velmora-target-sim" "$@" >"$demo/logs/$name.log" 2>&1 &
     pids+=("$!")
 }
+studio_source="https://$VELMORA_UPDATE_SERVER/studio/"
 start_player 1 living-room \
     --target "Living Room" --id 5 --port 19650 --version 2.4.1 --source certificarono/living-room/ \
     --log-text "Living Room: boot ok\n" --log-every 3000 --log-line "Living Room: playing "
 start_player 2 studio \
-    --target "Studio" --id 5 --port 19650 --version 3.0.2 --source https://updates.example.invalid/velmora/studio/ \
-    --target "Studio" --id 5 --port 19651 --version 3.0.2 --source https://updates.example.invalid/velmora/studio/ \
+    --target "Studio" --id 5 --port 19650 --version 3.0.2 --source "$studio_source" \
+    --target "Studio" --id 5 --port 19651 --version 3.0.2 --source "$studio_source" \
     --log-text "Studio: boot ok, 2 outputs\n" --log-every 3000 --log-line "Studio: clock locked "
 start_player 3 studio-2 \
-    --target "Studio" --id 5 --port 19650 --version 2.9.0 --source certificarono/studio/ \
+    --target "Studio" --id 5 --port 19650 --version 2.9.0 \
     --log-text "Studio (2): boot ok\n"
 
 for name in living-room studio studio-2; do
@@ -184,12 +214,30 @@ for name in living-room studio studio-2; do
     }
 done
 
+# The update server, on the client side (only lo is up there: [::1]).
+$VELMORA_NS_CLIENT "$here/update-server.sh" --dir "$demo/update-server" ${keep:+--keep} \
+    --ca-out "$VELMORA_UPDATE_CA" --ctl "$prog/velmora-ctl" --access-log "$demo/logs/update-access.log" \
+    >"$demo/logs/update-server.log" 2>&1 </dev/null &
+server=$!
+pids+=("$server")
+# Bounded: the server gives up by itself after 10 s.
+for _ in $(seq 1 300); do
+    grep -q '^ready$' "$demo/logs/update-server.log" 2>/dev/null && break
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.05
+done
+grep -q '^ready$' "$demo/logs/update-server.log" 2>/dev/null || {
+    cat "$demo/logs/update-server.log" >&2
+    die "the update server did not start"
+}
+
 # The driver's debug output, on the client side where the tool listens.
 $VELMORA_NS_CLIENT "$prog/velmora-debugd" --rate 10 >"$demo/logs/debugd.log" 2>&1 &
 pids+=("$!")
 
 say "private network up: $VELMORA_C1_IF -> Living Room, $VELMORA_C2_IF -> Studio (2 outputs), $VELMORA_C3_IF -> Studio"
 say "program directory $prog, driver settings in $demo/settings"
+say "update server https://$VELMORA_UPDATE_SERVER/ (user $VELMORA_UPDATE_USER); downloads in $demo/downloads, installer starts in $VELMORA_MSIEXEC_LOG"
 if [ -x "$prog/velmora-ctl" ]; then
     say "the players as discovery sees them:"
     $VELMORA_NS_CLIENT "$prog/velmora-ctl" discover >&2 || true

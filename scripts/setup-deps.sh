@@ -21,6 +21,8 @@ packages=(
   xvfb xauth xdotool imagemagick fonts-dejavu-core
   # the private test network (ip netns, veth pairs)
   iproute2
+  # the HTTPS update server of the tests and the demo (scripts/update-server.sh)
+  nginx-light openssl curl
   # the Windows build of the core and its tests under Wine
   g++-mingw-w64-x86-64-posix wine wine64
 )

@@ -15,6 +15,13 @@
 #   --verbose       start the emulators with --verbose
 #   --log DIR       write the emulators' output to DIR/sim-t1.log, sim-t2.log
 #                   (default: a temporary folder, removed afterwards)
+#   --update-server also start the HTTPS update server of the tests
+#                   (scripts/update-server.sh, on [::1]:18443 in the client
+#                   namespace, with its demo content). CMD then gets
+#                   VELMORA_UPDATE_CA (the server's CA certificate) and
+#                   VELMORA_UPDATE_URL (https://[::1]:18443/); the server's
+#                   output is DIR/update-server.log, its access log
+#                   DIR/update-access.log (DIR: the --log folder)
 # Default targets:
 #   namespace 1: "Velmora Out-A" and "Velmora Out-B", one player with two
 #                outputs: address fe80::1:1, ports 19650 and 19651, id 5
@@ -24,6 +31,8 @@
 # Example:
 #   scripts/simnet.sh velmora-ctl discover
 #   scripts/simnet.sh sh -c 'velmora-ctl version "$VELMORA_T1_ADDR%$VELMORA_C1_IF,19650"'
+#   scripts/simnet.sh --update-server sh -c 'curl --cacert "$VELMORA_UPDATE_CA" \
+#       -u velmora-test-usr:tEst-pw-4-Nginx! "${VELMORA_UPDATE_URL}living-room/updatelist"'
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib/netns.sh
@@ -34,6 +43,7 @@ t1_args='--target "Velmora Out-A" --id 5 --port 19650 --version 2.4.1 --source h
 t2_args='--target "Velmora Unset" --id all-ones --port 19650 --target "Velmora Solo" --id 7 --port 19652 --version 1.9.0 --log-text "boot ok\n" --log-every 1000'
 verbose=
 logdir=
+update_server=
 while [ $# -gt 0 ]; do
     case "$1" in
     --bin) bin=$2; shift 2 ;;
@@ -41,6 +51,7 @@ while [ $# -gt 0 ]; do
     --t2) t2_args=$2; shift 2 ;;
     --verbose) verbose=--verbose; shift ;;
     --log) logdir=$2; shift 2 ;;
+    --update-server) update_server=1; shift ;;
     -h | --help) sed -n '2,/^$/s/^# \{0,1\}//p' "$0"; exit 0 ;;
     --) shift; break ;;
     *) break ;;
@@ -51,7 +62,7 @@ sim="$bin/velmora-target-sim"
 [ -x "$sim" ] || { echo "simnet: $sim is missing (build the target velmora-target-sim)" >&2; exit 1; }
 
 velmora_net_reexec_unprivileged "$0" --bin "$bin" --t1 "$t1_args" --t2 "$t2_args" ${verbose:+"$verbose"} \
-    ${logdir:+--log "$logdir"} -- "$@"
+    ${logdir:+--log "$logdir"} ${update_server:+--update-server} -- "$@"
 velmora_net_up 2
 
 own_log=
@@ -60,6 +71,7 @@ if [ -z "$logdir" ]; then
     own_log=1
 fi
 sims=()
+server=
 start_sim() { # k args
     local prefix
     eval "prefix=\$VELMORA_NS_T$1"
@@ -76,6 +88,11 @@ stop_all() {
         wait "$pid" 2>/dev/null
     done
     sims=()
+    if [ -n "$server" ]; then
+        kill "$server" 2>/dev/null
+        wait "$server" 2>/dev/null
+        server=
+    fi
     velmora_net_down
     [ -n "$own_log" ] && rm -rf "$logdir"
 }
@@ -101,6 +118,27 @@ for k in 1 2; do
 done
 grep '^target ' "$logdir"/sim-t*.log | sed 's/^[^:]*sim-\(t[0-9]\)\.log:/simnet: \1 /' >&2
 echo "simnet: client interfaces $VELMORA_C1_IF (index $VELMORA_C1_INDEX) -> $VELMORA_T1_ADDR, $VELMORA_C2_IF (index $VELMORA_C2_INDEX) -> $VELMORA_T2_ADDR; emulator output in $logdir" >&2
+
+if [ -n "$update_server" ]; then
+    # shellcheck source=lib/update-server.env
+    . "$here/lib/update-server.env"
+    $VELMORA_NS_CLIENT "$here/update-server.sh" --ca-out "$logdir/update-ca.pem" --ctl "$bin/velmora-ctl" \
+        --access-log "$logdir/update-access.log" >"$logdir/update-server.log" 2>&1 </dev/null &
+    server=$!
+    # Bounded: the server gives up by itself after 10 s.
+    for _ in $(seq 1 300); do
+        grep -q '^ready$' "$logdir/update-server.log" 2>/dev/null && break
+        kill -0 "$server" 2>/dev/null || break
+        sleep 0.05
+    done
+    if ! grep -q '^ready$' "$logdir/update-server.log" 2>/dev/null; then
+        echo "simnet: the update server did not start:" >&2
+        cat "$logdir/update-server.log" >&2
+        exit 1
+    fi
+    export VELMORA_UPDATE_CA="$logdir/update-ca.pem" VELMORA_UPDATE_URL="https://$VELMORA_UPDATE_SERVER/"
+    echo "simnet: update server $VELMORA_UPDATE_URL (CA $VELMORA_UPDATE_CA)" >&2
+fi
 
 export PATH="$bin:$PATH" VELMORA_PROGRAM_DIR="$bin" VELMORA_SIM_LOG_DIR="$logdir"
 if [ $# -eq 0 ]; then
