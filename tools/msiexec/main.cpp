@@ -8,20 +8,19 @@
 
 namespace {
 
-constexpr char kHelp[] =
-    "usage: msiexec.exe ARGS...\n"
-    "\n"
-    "A stand-in for the Windows installer, for the demo and the tests of the\n"
-    "Velmora ASIO configuration tool on Linux. It installs nothing. It records\n"
-    "how it was started: each argument on a line of its own, then a line \"--\",\n"
-    "and, when the last argument names an existing file (\"\\\" read as \"/\" if\n"
-    "needed), a line \"size N\" with the file's size. Control characters in an\n"
-    "argument are written as \\xHH.\n"
-    "\n"
-    "The record is appended to the file named by VELMORA_MSIEXEC_LOG; without\n"
-    "that variable it goes to standard error.\n"
-    "\n"
-    "Exit status: 0, or 1 when the log file cannot be written.\n";
+constexpr char kHelp[] = "usage: msiexec.exe ARGS...\n"
+                         "\n"
+                         "A stand-in for the Windows installer, for the demo and the tests of the\n"
+                         "Velmora ASIO configuration tool on Linux. It installs nothing. It records\n"
+                         "how it was started: each argument on a line of its own, then a line \"--\",\n"
+                         "and, when the last argument names an existing file (\"\\\" read as \"/\" if\n"
+                         "needed), a line \"size N\" with the file's size. Control characters in an\n"
+                         "argument are written as \\xHH.\n"
+                         "\n"
+                         "The record is appended to the file named by VELMORA_MSIEXEC_LOG; without\n"
+                         "that variable it goes to standard error.\n"
+                         "\n"
+                         "Exit status: 0, or 1 when the log file cannot be written.\n";
 
 } // namespace
 
