@@ -470,6 +470,9 @@ bool UpdateLock::acquire(const std::string &path, std::chrono::milliseconds time
             setError(error, FileError::UnsafeLink);
             return false;
         }
+        // No folder: the write fails on its own, with its own message.
+        if (err == ENOENT || err == ENOTDIR)
+            return true;
         if (err != EACCES && err != EPERM && err != EROFS) {
             setError(error, fromErrno(err));
             return false;
