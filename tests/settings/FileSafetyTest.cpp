@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,6 +299,32 @@ std::vector<Row> rows()
                  },
                  {true, FileError::None}});
 #endif
+#ifdef _WIN32
+    // Row 3 on Windows: a device name is refused by its handle's type.
+    r.push_back({"device_refused",
+                 false,
+                 [](TempDir &) {
+                     std::string bytes;
+                     return readInto("NUL", bytes);
+                 },
+                 {false, FileError::NotRegular}});
+    r.push_back({"hard_link_written_in_place",
+                 false,
+                 [](TempDir &dir) {
+                     const std::string path = dir.file("setting.inf");
+                     writeBytes(path, kOld);
+                     std::error_code ec;
+                     std::filesystem::create_hard_link(std::filesystem::u8path(path),
+                                                       std::filesystem::u8path(dir.file("other-name.inf")),
+                                                       ec);
+                     EXPECT_FALSE(ec) << ec.message();
+                     const Outcome o = writeNew(path);
+                     EXPECT_EQ(readBytes(dir.file("other-name.inf")), kNew) << "both names see the change";
+                     EXPECT_EQ(dir.entryCount(), 2u);
+                     return o;
+                 },
+                 {true, FileError::None}});
+#endif
     // Row 6: a name near the file system's limit of 255 bytes.
     r.push_back({"long_name_written_with_short_temporary",
                  false,
@@ -400,6 +427,11 @@ std::vector<Row> rows()
                  },
                  {false, FileError::Busy}});
     return r;
+}
+
+void PrintTo(const Row &row, std::ostream *os)
+{
+    *os << row.name;
 }
 
 class FileSafety : public ::testing::TestWithParam<Row> {};
