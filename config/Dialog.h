@@ -89,6 +89,11 @@ private:
     // False when the switch file is there and could not be deleted.
     bool removeDebugSwitch();
     std::string programFile(const char *name) const;
+    // Looks at the main settings file before anything may overwrite it: a
+    // file that exists but is rejected is kept beside it and startupNotice
+    // says so (shown once the event loop runs).
+    void checkMainSettingsFile();
+    void showStartupNotice();
 
     std::unique_ptr<Ui::Dialog> ui;
     std::unique_ptr<Platform> ownPlatform;
@@ -113,4 +118,10 @@ private:
     bool developerPreview = false;
     bool debugWindowOpen = false;
     QGraphicsScene *scene = nullptr;
+    // What the main settings file held when it was loaded (missing: not
+    // there), so that a save notices another program's change.
+    bool loadedMissing = true;
+    std::string loadedBytes;
+    QString startupNotice;
+    bool saveDeclined = false; // the user kept another program's change
 };

@@ -26,9 +26,11 @@ Dialog::~Dialog()
 
 bool Dialog::removeDebugSwitch()
 {
-    if (settingsPath.empty())
+    // No settings folder: no switch was written, none is removed.
+    const std::string path = settings::debugSwitchPath(settingsPath);
+    if (path.empty())
         return true;
-    return platform->removeFile(settings::debugSwitchPath(settingsPath));
+    return platform->removeFile(path);
 }
 
 void Dialog::on_defaultButton_clicked()
@@ -47,7 +49,9 @@ void Dialog::on_debugButton_clicked()
     debugWindowOpen = true;
     // The driver sends its debug stream while this file exists. A failed
     // write still opens the monitor: it shows that nothing arrives.
-    settings::writeDebugSwitch(settings::debugSwitchPath(settingsPath));
+    const std::string switchPath = settings::debugSwitchPath(settingsPath);
+    if (!switchPath.empty())
+        settings::writeDebugSwitch(switchPath);
     {
         Debug monitor(this);
         monitor.exec();

@@ -1,7 +1,12 @@
 #include "config/Dialog.h"
+
 #include "ui_Dialog.h"
 
 #include "settings/SettingsFiles.h"
+
+#include <QMessageBox>
+
+#include <chrono>
 
 #include <map>
 
@@ -9,7 +14,6 @@ namespace files = settings::file;
 namespace keys = settings::key;
 namespace values = settings::value;
 namespace features = settings::feature;
-
 
 void Dialog::fillPresetList(const std::string &currentName, const std::string &defaultName)
 {
@@ -79,5 +83,32 @@ void Dialog::on_presetList_currentIndexChanged(const QString &text)
 bool Dialog::saveSettings()
 {
     settings::dropRangeKeys(settings);
-    return settings.write(settingsPath);
+    saveDeclined = false;
+    // The same lock velmora-ctl takes, and a look at whether another
+    // program changed the file since it was loaded: overwriting silently
+    // would undo that change.
+    fileio::UpdateLock lock;
+    lock.acquire(settingsPath, std::chrono::milliseconds(2000));
+    std::string now;
+    fileio::FileError error = fileio::FileError::None;
+    const bool read = fileio::readWholeFile(settingsPath, now, &error);
+    const bool missing = error == fileio::FileError::Missing;
+    const bool changed = missing != loadedMissing || (read && now != loadedBytes);
+    if (changed) {
+        const auto answer = QMessageBox::question(
+            this, windowTitle(),
+            tr("The settings file\n%1\nwas changed by another program since this window loaded it.\n\n"
+               "Overwrite those changes with the settings shown here?")
+                .arg(QString::fromStdString(settingsPath)),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            saveDeclined = true; // nothing written, by the user's choice
+            return false;
+        }
+    }
+    if (!settings.write(settingsPath))
+        return false;
+    loadedMissing = false;
+    loadedBytes = settings.text();
+    return true;
 }

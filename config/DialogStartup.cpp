@@ -6,8 +6,12 @@
 #include "src/Platform/Platform.h"
 
 #include <QGraphicsScene>
+#include <QMessageBox>
 #include <QPalette>
 #include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
 
 #include <map>
 #include <utility>
@@ -26,7 +30,8 @@ Dialog::Dialog(bool staging, QWidget *parent, Platform *platformIn)
     }
     programDir = platform->programDirectory();
 
-    findEntry = platform->findDriverEntry(programDir);
+    // An empty program folder would search the current folder: no driver.
+    findEntry = programDir.empty() ? nullptr : platform->findDriverEntry(programDir);
     if (!findEntry) {
         // No driver installed: no form; the program entry reports it.
         close();
@@ -34,6 +39,7 @@ Dialog::Dialog(bool staging, QWidget *parent, Platform *platformIn)
     }
     queryDriver();
     checkInstallation();
+    checkMainSettingsFile();
 
     ui = std::make_unique<Ui::Dialog>();
     ui->setupUi(this);
@@ -58,6 +64,51 @@ Dialog::Dialog(bool staging, QWidget *parent, Platform *platformIn)
     if (currentPresetIndex != -1)
         ui->presetList->setCurrentIndex(currentPresetIndex);
     debugWindowOpen = false;
+    if (!startupNotice.isEmpty())
+        QTimer::singleShot(0, this, &Dialog::showStartupNotice);
+}
+
+void Dialog::checkMainSettingsFile()
+{
+    if (settingsPath.empty())
+        return;
+    IniFile probe;
+    fileio::FileError error = fileio::FileError::None;
+    if (probe.read(settingsPath, &error) || error == fileio::FileError::Missing)
+        return;
+    const QString path = QString::fromStdString(settingsPath);
+    const QString reason = QString::fromStdString(fileio::describe(error));
+    QString text;
+    if (error == fileio::FileError::Invalid || error == fileio::FileError::TooLarge ||
+        error == fileio::FileError::Denied) {
+        // Counted as missing, the file is replaced by the shipped defaults
+        // or by the next save: keep what the user had first.
+        bool replacedOlder = false;
+        fileio::FileError backupError = fileio::FileError::None;
+        const QString backup = QString::fromStdString(fileio::rejectedBackupPath(settingsPath));
+        if (fileio::keepRejectedFile(settingsPath, replacedOlder, &backupError)) {
+            text =
+                tr("The driver's settings file\n%1\ncould not be used: %2.\n\n"
+                   "Its content was kept as\n%3%4\nThe tool starts with the shipped defaults.")
+                    .arg(path, reason, backup,
+                         replacedOlder ? tr("\n(this replaced an earlier copy of that name).") : QString());
+        } else {
+            text = tr("The driver's settings file\n%1\ncould not be used: %2.\n\n"
+                      "No copy of it could be kept as %3 (%4); saving replaces it.")
+                       .arg(path, reason, backup, QString::fromStdString(fileio::describe(backupError)));
+        }
+    } else {
+        text =
+            tr("The driver's settings file\n%1\ncannot be used: %2.\n\nThe tool neither reads nor writes it.")
+                .arg(path, reason);
+    }
+    startupNotice = text;
+    std::fprintf(stderr, "velmora-configure: %s\n", text.toLocal8Bit().replace('\n', ' ').constData());
+}
+
+void Dialog::showStartupNotice()
+{
+    QMessageBox::warning(this, windowTitle(), startupNotice);
 }
 
 // The library's finder lives only for this call.
@@ -77,9 +128,14 @@ void Dialog::queryDriver()
 // installation for; a different path means the installation has moved.
 void Dialog::checkInstallation()
 {
+    // A missing file or key always counts as different, also when the
+    // driver reports an empty path.
     IniFile pathFile;
-    pathFile.read(programFile(files::kSettingPath));
-    if (pathFile.get(keys::kSettingPath) == settingsPath)
+    const bool read = pathFile.read(programFile(files::kSettingPath));
+    const auto global = pathFile.sections().find(IniFile::kGlobal);
+    const bool hasKey =
+        read && global != pathFile.sections().end() && global->second.count(keys::kSettingPath) != 0;
+    if (hasKey && pathFile.get(keys::kSettingPath) == settingsPath)
         return;
     platform->runSetupProgram(programDir);
 }

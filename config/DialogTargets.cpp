@@ -24,7 +24,13 @@ const char *const kPcmValues[] = {values::kPcm64, values::kPcm32, values::kPcm24
 void Dialog::loadTargetSettings(const std::string &path)
 {
     settings.clear();
-    settings.read(path);
+    std::string bytes;
+    fileio::FileError error = fileio::FileError::None;
+    const bool read = fileio::readWholeFile(path, bytes, &error) && settings.parse(bytes);
+    if (path == settingsPath) {
+        loadedMissing = error == fileio::FileError::Missing;
+        loadedBytes = read ? bytes : std::string();
+    }
     applyPreset("");
 
     selectedTarget.po = static_cast<uint16_t>(settings.getInt(keys::kTargetPO) & 0xffff);
@@ -165,6 +171,8 @@ void Dialog::on_saveButton_clicked()
 {
     saveForm();
     if (!saveSettings()) {
+        if (saveDeclined)
+            return; // the form stays, so the user may look and save again
         // Closing now would lose the user's choices without a word.
         QMessageBox::warning(this, windowTitle(),
                              tr("The settings could not be written to\n%1\n\n"

@@ -65,12 +65,16 @@ bool isSpace(char c)
 
 } // namespace
 
-bool IniFile::read(const std::string &path)
+bool IniFile::read(const std::string &path, fileio::FileError *error)
 {
     std::string bytes;
-    if (!fileio::readWholeFile(path, bytes))
+    if (!fileio::readWholeFile(path, bytes, error))
         return false;
-    return parse(bytes);
+    if (parse(bytes))
+        return true;
+    if (error)
+        *error = fileio::FileError::Invalid;
+    return false;
 }
 
 bool IniFile::parse(const std::string &bytes)
@@ -135,26 +139,33 @@ std::string IniFile::text() const
     return out;
 }
 
-bool IniFile::write(const std::string &path) const
+bool IniFile::write(const std::string &path, fileio::FileError *error) const
 {
     const std::string image = text();
     // A control byte in a name or value would make the whole file
     // unreadable for the store and the driver (and a CR or LF would forge
     // lines), so such an image is not written and the old file stays.
     for (const auto &section : sections_) {
-        if (hasControlByte(section.first))
+        if (hasControlByte(section.first)) {
+            if (error)
+                *error = fileio::FileError::Invalid;
             return false;
+        }
         for (const auto &entry : section.second) {
             if (!entry.second.value.empty() &&
-                (hasControlByte(entry.first) || hasControlByte(entry.second.value)))
+                (hasControlByte(entry.first) || hasControlByte(entry.second.value))) {
+                if (error)
+                    *error = fileio::FileError::Invalid;
                 return false;
+            }
         }
     }
     if (writer_)
-        return fileio::replaceFile(path, image, writer_);
-    return fileio::replaceFile(path, image, [](const char *data, size_t size, std::FILE *file) {
-        return std::fwrite(data, 1, size, file);
-    });
+        return fileio::replaceFile(path, image, writer_, error);
+    return fileio::replaceFile(
+        path, image,
+        [](const char *data, size_t size, std::FILE *file) { return std::fwrite(data, 1, size, file); },
+        error);
 }
 
 std::string IniFile::get(const std::string &key) const

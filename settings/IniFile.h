@@ -24,12 +24,14 @@ public:
     IniFile() = default;
 
     // Merges the file at path (UTF-8) into the store. On failure the store
-    // is unchanged.
-    bool read(const std::string &path);
-    // Writes text() to path. The image goes to a temporary file beside the
-    // target first, which then replaces it, so a failed write leaves the old
-    // file as it was.
-    bool write(const std::string &path) const;
+    // is unchanged and error (when given) says why: Invalid for content the
+    // store rejects, or what the file layer found (FileIo.h: links, pipes,
+    // files above the size limit).
+    bool read(const std::string &path, fileio::FileError *error = nullptr);
+    // Writes text() to path (fileio::replaceFile: a temporary file beside
+    // the target replaces it, so a failed write leaves the old file as it
+    // was). Invalid when a name or value holds a control byte.
+    bool write(const std::string &path, fileio::FileError *error = nullptr) const;
     std::string text() const;
 
     std::string get(const std::string &key) const;

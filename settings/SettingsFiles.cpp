@@ -43,7 +43,10 @@ std::string settingsDirectory(const std::string &settingsPath)
 
 std::string debugSwitchPath(const std::string &settingsPath)
 {
-    return settingsDirectory(settingsPath) + file::kDebug;
+    // Without a settings folder there is no place for the switch: never the
+    // current folder.
+    const std::string dir = settingsDirectory(settingsPath);
+    return dir.empty() ? std::string() : dir + file::kDebug;
 }
 
 IniFile debugSwitch()

@@ -101,7 +101,8 @@ void dropRangeKeys(IniFile &settings);
 // The settings directory of a main settings file path: the path up to and
 // including its last "\" (or "/"); empty when it has none.
 std::string settingsDirectory(const std::string &settingsPath);
-// Where the debug switch goes for a main settings file path.
+// Where the debug switch goes for a main settings file path; empty when
+// the path has no folder part.
 std::string debugSwitchPath(const std::string &settingsPath);
 
 // The debug switch file's store: "Debug" = "enable" in "global". Its

@@ -4,7 +4,9 @@
 
 #include "tests/config/DialogFixture.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -101,6 +103,42 @@ TEST(DebugSwitch, StaleSwitchStaysWhileOpenAndGoesAtTheEnd)
     EXPECT_FALSE(inst.exists(inst.debugSwitch()));
     ASSERT_FALSE(inst.platform.removed.empty());
     EXPECT_EQ(inst.platform.removed.back(), inst.debugSwitch());
+}
+
+} // namespace
+
+namespace {
+
+// Another program (velmora-ctl in a script) changed the file after the
+// window loaded it: the save says so and, unless the user agrees, keeps
+// that change and the window.
+TEST_F(Buttons, SaveDoesNotSilentlyUndoAnotherProgramsChange)
+{
+    inst.write("settings/main.inf", "Version=2\nOwnKey=changed by a script\n");
+    ModalCloser closer; // answers the question with No
+    click("saveButton");
+    EXPECT_EQ(closer.closed(), 1);
+    EXPECT_TRUE(closer.lastText().contains("changed by another program")) << closer.lastText().toStdString();
+    EXPECT_EQ(inst.read(inst.settingsFile()), "Version=2\nOwnKey=changed by a script\n");
+    EXPECT_TRUE(inst.dialog().isVisible()) << "the form stays for another try";
+
+    closer.whileOpen = [] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        box->button(QMessageBox::Yes)->click();
+    };
+    click("saveButton");
+    EXPECT_NE(inst.read(inst.settingsFile()).find("OwnKey=mine"), std::string::npos);
+}
+
+TEST_F(Buttons, SaveOfAnUnchangedFileAsksNothing)
+{
+    ModalCloser closer;
+    inst.probe().setDebugWindowOpen(true); // keeps the window open after a save
+    click("saveButton");
+    click("saveButton"); // the second save compares against the first's image
+    EXPECT_EQ(closer.closed(), 0) << closer.lastText().toStdString();
+    EXPECT_NE(inst.read(inst.settingsFile()).find("OwnKey=mine"), std::string::npos);
 }
 
 } // namespace

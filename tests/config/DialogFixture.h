@@ -84,6 +84,7 @@ public:
     const std::vector<TargetRecord> &targets() const { return d.targets; }
     const TargetRecord &selectedTarget() const { return d.selectedTarget; }
     const std::string &settingsPath() const { return d.settingsPath; }
+    const QString &startupNotice() const { return d.startupNotice; }
     void applyRanges() { d.applyRanges(); }
     void showCycleInfo() { d.showCycleInfo(); }
     void applyPreset(const std::string &name) { d.applyPreset(name); }

@@ -1,11 +1,24 @@
 // Start-up against fixture installations: the installation check, the
 // shipped defaults, the interface list and the picture.
 
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+
+#include <chrono>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "tests/config/DialogFixture.h"
 
 #include <QComboBox>
-#include <QGraphicsView>
 #include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -192,8 +205,11 @@ TEST(Startup, DeveloperPreviewOnlyForExactlyEnable)
     const struct {
         const char *value;
         bool on;
-    } cases[] = {{"enable", true}, {"Enable", false}, {"enable ", true /* spaces are trimmed on read */},
-                 {"", false}, {"yes", false}};
+    } cases[] = {{"enable", true},
+                 {"Enable", false},
+                 {"enable ", true /* spaces are trimmed on read */},
+                 {"", false},
+                 {"yes", false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
         Installation inst;
@@ -265,6 +281,98 @@ TEST(Startup, SavedInterfaceSearchesTwice)
         }
         EXPECT_EQ(inst.widget<QComboBox>("interfaceList")->currentIndex(), saved ? 1 : 0);
     }
+}
+
+} // namespace
+
+// Files at the main settings path that the store rejects: their bytes are
+// kept beside them before the shipped defaults replace them, and the user
+// is told once the window runs.
+namespace {
+
+TEST(StartupRejected, RejectedMainFileIsKeptAndTheUserTold)
+{
+    Installation inst;
+    inst.writeStandardFiles();
+    const std::string mine = "Version=2\nFindIP=fe80::1\tfe80::2\nSyncBufferCount=9\n";
+    inst.write("settings/main.inf", mine);
+    const std::string backup = inst.settingsFile() + ".rejected";
+    inst.write("settings/main.inf.rejected", "an earlier one");
+    ModalCloser closer;
+    inst.start().show();
+    EXPECT_EQ(inst.read(backup), mine) << "the user's bytes survive";
+    EXPECT_TRUE(inst.probe().startupNotice().contains(QString::fromStdString(backup)));
+    EXPECT_TRUE(inst.probe().startupNotice().contains("replaced an earlier copy"));
+    QTRY_COMPARE_WITH_TIMEOUT(closer.closed(), 1, 5000);
+    EXPECT_TRUE(closer.lastText().contains(QString::fromStdString(backup)))
+        << closer.lastText().toStdString();
+    EXPECT_TRUE(closer.lastText().contains("control characters")) << closer.lastText().toStdString();
+}
+
+TEST(StartupRejected, PipeAtTheSettingsPathIsNeitherReadNorReplaced)
+{
+#ifndef _WIN32
+    Installation inst;
+    inst.writeStandardFiles();
+    inst.remove("settings/main.inf");
+    ASSERT_EQ(::mkfifo(inst.settingsFile().c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    inst.start();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(inst.probe().startupNotice().contains("not a regular file"));
+    struct stat st;
+    ASSERT_EQ(::lstat(inst.settingsFile().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_FALSE(inst.exists(inst.settingsFile() + ".rejected"));
+#endif
+}
+
+TEST(StartupRejected, ReadableFileGivesNoNotice)
+{
+    Installation inst;
+    inst.writeStandardFiles();
+    inst.write("settings/main.inf", "Version=2\n");
+    inst.start();
+    EXPECT_TRUE(inst.probe().startupNotice().isEmpty());
+    EXPECT_FALSE(inst.exists(inst.settingsFile() + ".rejected"));
+}
+
+// The driver reports no settings path: the set-up program runs when
+// "setting_path.inf" is missing, and the debug switch goes nowhere (never
+// into the current folder) while the monitor still opens.
+TEST(StartupRejected, EmptySettingsPath)
+{
+    for (bool pathFile : {false, true}) {
+        SCOPED_TRACE(pathFile);
+        Installation inst;
+        inst.writeStandardFiles();
+        if (pathFile)
+            inst.write("setting_path.inf", "SettingPath=\n");
+        else
+            inst.remove("setting_path.inf");
+        fakeDriver().settingsPath = "";
+        QTemporaryDir cwd;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(cwd.path());
+        inst.start().show();
+        EXPECT_EQ(inst.platform.setupRuns, pathFile ? 0 : 1);
+        ModalCloser closer;
+        inst.widget<QPushButton>("debugButton")->click();
+        EXPECT_EQ(closer.closed(), 1) << "the monitor opened";
+        EXPECT_FALSE(QFileInfo::exists(cwd.filePath("debug.inf")));
+        inst.finish();
+        EXPECT_TRUE(inst.platform.removed.empty()) << inst.platform.removed.front();
+        QDir::setCurrent(before);
+    }
+}
+
+TEST(StartupRejected, EmptyProgramFolderIsNoDriver)
+{
+    Installation inst;
+    inst.writeStandardFiles();
+    inst.platform.directory = "";
+    Dialog &d = inst.start();
+    EXPECT_FALSE(d.driverFound());
 }
 
 } // namespace

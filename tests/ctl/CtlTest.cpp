@@ -5,9 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include "src/Network/Crc16.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -205,6 +217,96 @@ TEST_F(CtlSettings, CrcPrintsFourLowerHexDigits)
     EXPECT_EQ(missing.status, ctl::kExitFailure);
     EXPECT_EQ(missing.out, "");
     EXPECT_NE(missing.err.find(file("missing.bin")), std::string::npos);
+}
+
+// Files at the paths the commands are given are hostile: pipes, huge
+// files, files that report no size, links of other users.
+TEST_F(CtlSettings, HostileFilesAreRefusedAtOnce)
+{
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo(file("fifo").c_str(), 0600), 0);
+    writeBytes(file("huge.inf"), "");
+    ASSERT_EQ(::truncate(file("huge.inf").c_str(), 2ll << 30), 0);
+    struct Case {
+        std::vector<std::string> words;
+        const char *reason;
+    };
+    const Case cases[] = {
+        {{"settings", "show", file("fifo")}, "not a regular file"},
+        {{"settings", "get", file("fifo"), "k"}, "not a regular file"},
+        {{"settings", "set", file("fifo"), "k", "v"}, "not a regular file"},
+        {{"crc", file("fifo")}, "not a regular file"},
+        {{"settings", "show", file("huge.inf")}, "larger than 1024 KiB"},
+        {{"settings", "set", file("huge.inf"), "k", "v"}, "larger than 1024 KiB"},
+    };
+    for (const Case &c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const CtlResult r = ctlRun(c.words);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1))
+            << testing::PrintToString(c.words);
+        EXPECT_EQ(r.status, ctl::kExitFailure) << testing::PrintToString(c.words);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(file("huge.inf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 2ll << 30) << "the huge file is left as it was";
+
+    // A file that reports size 0 but has content is read to its end.
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(cmdline.empty());
+    char expected[8];
+    std::snprintf(expected, sizeof expected, "%04x\n",
+                  crc16Usb(reinterpret_cast<const uint8_t *>(cmdline.data()), cmdline.size()));
+    EXPECT_EQ(ctlRun({"crc", "/proc/self/cmdline"}).out, expected);
+
+    if (geteuid() == 0) {
+        // A user's link to a root-owned file: root's set must not replace
+        // the file, nor root's show print it.
+        writeBytes(file("root-owned"), "secret=1\r\n");
+        ASSERT_EQ(::symlink(file("root-owned").c_str(), file("setting.inf").c_str()), 0);
+        ASSERT_EQ(::lchown(file("setting.inf").c_str(), 65534, 65534), 0);
+        for (const std::vector<std::string> &words :
+             {std::vector<std::string>{"settings", "set", file("setting.inf"), "k", "v"},
+              std::vector<std::string>{"settings", "show", file("setting.inf")}}) {
+            const CtlResult r = ctlRun(words);
+            EXPECT_EQ(r.status, ctl::kExitFailure);
+            EXPECT_NE(r.err.find("symbolic link owned by another user"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out, "");
+        }
+        EXPECT_EQ(readBytes(file("root-owned")), "secret=1\r\n");
+    }
+#endif
+    // A name near the file system's limit still gets its temporary file.
+#ifdef _WIN32
+    const std::string longName = file(std::string(259 - file("").size() - 4, 'n') + ".inf");
+#else
+    const std::string longName = file(std::string(245, 'n') + ".inf");
+#endif
+    const CtlResult r = ctlRun({"settings", "set", longName, "k", "v"});
+    EXPECT_EQ(r.status, ctl::kExitOk) << r.err;
+    EXPECT_EQ(readBytes(longName), "[global]\r\nk=v\r\n\r\n");
+}
+
+// Twenty sets of one file at once: each waits for the lock, none is lost.
+TEST_F(CtlSettings, ConcurrentSetsAllArrive)
+{
+    const std::string path = file("setting.inf");
+    std::vector<std::thread> runs;
+    std::vector<int> status(20, -1);
+    for (int i = 0; i < 20; ++i)
+        runs.emplace_back([&, i] {
+            status[i] =
+                ctlRun({"settings", "set", path, "Key" + std::to_string(i), std::to_string(i)}).status;
+        });
+    for (std::thread &t : runs)
+        t.join();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(status[i], ctl::kExitOk) << i;
+        EXPECT_EQ(ctlRun({"settings", "get", path, "Key" + std::to_string(i)}).out, std::to_string(i) + "\n")
+            << "change " << i << " lost";
+    }
 }
 
 TEST(CtlArgs, ParsesOptionsAndPositionals)

@@ -19,7 +19,8 @@ public:
                "\n"
                "Prints the CRC-16/USB checksum of FILE (the checksum of firmware images and\n"
                "installer packages in the update lists) as four lower-case hexadecimal\n"
-               "digits and a line end.\n"
+               "digits and a line end. FILE must be a regular file (pipes and devices\n"
+               "are refused); it is read to its end, whatever size it reports.\n"
                "\n"
                "Exit status: 0 success, 1 the file could not be read, 2 bad command line.\n";
     }
@@ -33,15 +34,20 @@ public:
         if (!expectPositional(parsed, 1, 1, name(), err, status))
             return status;
         const std::string &path = parsed.positional[0];
-        std::string bytes;
-        if (!fileio::readWholeFile(path, bytes))
-            return failure(err, name(),
-                           fileio::pathExists(path)
-                               ? "cannot read '" + path + "' (not a readable regular file)"
-                               : "'" + path + "': no such file");
+        // Streamed: an installer package need not fit in memory, and files
+        // that report no size (under /proc) are read to their end.
+        uint16_t reg = kCrc16UsbStart;
+        fileio::FileError e = fileio::FileError::None;
+        if (!fileio::streamFile(
+                path,
+                [&reg](const char *data, size_t size) {
+                    reg = crc16UsbUpdate(reg, reinterpret_cast<const uint8_t *>(data), size);
+                    return true;
+                },
+                &e))
+            return failure(err, name(), "'" + path + "': " + fileio::describe(e));
         char text[8];
-        std::snprintf(text, sizeof text, "%04x",
-                      crc16Usb(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()));
+        std::snprintf(text, sizeof text, "%04x", crc16UsbFinish(reg));
         out << text << "\n";
         return kExitOk;
     }

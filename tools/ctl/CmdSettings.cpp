@@ -52,18 +52,13 @@ enum class Load { Ok, Missing, Failed };
 Load load(const std::string &path, IniFile &store, std::string &error)
 {
     std::string bytes;
-    if (!fileio::readWholeFile(path, bytes)) {
-        if (!fileio::pathExists(path)) {
-            error = "'" + path + "': no such file";
-            return Load::Missing;
-        }
-        error = "cannot read '" + path + "' (not a readable regular file)";
-        return Load::Failed;
+    fileio::FileError e = fileio::FileError::None;
+    if (!fileio::readWholeFile(path, bytes, &e)) {
+        error = "'" + path + "': " + fileio::describe(e);
+        return e == fileio::FileError::Missing ? Load::Missing : Load::Failed;
     }
     if (!store.parse(bytes)) {
-        error = "'" + path +
-                "' is not a valid settings file: it holds control characters (tab or other bytes below "
-                "0x20 besides line ends)";
+        error = "'" + path + "' is " + fileio::describe(fileio::FileError::Invalid);
         return Load::Failed;
     }
     return Load::Ok;
@@ -90,7 +85,14 @@ public:
                "         (leading number, 0 when there is none).\n"
                "  set    sets KEY to VALUE and writes FILE back in the tool's format. A missing\n"
                "         FILE is created; an empty VALUE removes KEY. A file that is not a\n"
-               "         valid settings file is left untouched.\n"
+               "         valid settings file is left untouched. Concurrent sets of one file\n"
+               "         wait for each other through the lock file FILE.lock beside it.\n"
+               "\n"
+               "Only regular files up to 1 MiB are read. Pipes, devices and folders are\n"
+               "refused at once; so is a symbolic link owned by another user who does not\n"
+               "own what it points to (when writing, or when run as root). A write keeps\n"
+               "the file's owner, group and permissions and writes hard-linked files in\n"
+               "place.\n"
                "\n"
                "Exit status: 0 success, 1 the file could not be read or written, 2 bad\n"
                "command line (also a KEY or VALUE that would not read back as given).\n";
@@ -163,12 +165,22 @@ private:
         const std::string &value = parsed.positional[2];
         if (!checkKey(key, error) || !checkValue(value, error))
             return usageError(err, command, error);
+        // Held from the read to the write, so that scripts setting keys of
+        // one file at once do not undo each other's changes.
+        fileio::UpdateLock lock;
+        fileio::FileError e = fileio::FileError::None;
+        if (!lock.acquire(path, fileio::kLockTimeout, &e))
+            return failure(err, command,
+                           "cannot lock '" + path + "' (lock file '" + fileio::lockFilePath(path) +
+                               "'): " + fileio::describe(e) + "; nothing was changed");
         IniFile store;
         if (load(path, store, error) == Load::Failed)
             return failure(err, command, error + "; nothing was changed");
         store.set(key, value);
-        if (!store.write(path))
-            return failure(err, command, "cannot write '" + path + "'; the file was not changed");
+        if (!store.write(path, &e))
+            return failure(err, command,
+                           "cannot write '" + path + "': " + fileio::describe(e) +
+                               "; the file was not changed");
         return kExitOk;
     }
 };

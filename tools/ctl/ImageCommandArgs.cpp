@@ -1,36 +1,46 @@
 #include "tools/ctl/ImageCommandArgs.h"
 
+#include "settings/FileIo.h"
 #include "tools/ctl/Args.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
+#include <new>
 
 namespace ctl {
 
-const char *const kImageArgsHelp =
-    "  EP          ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT, for example\n"
-    "              fe80::2%eth1,19642\n"
-    "  --slot N    slot index, from 0 (default 0)\n"
-    "  --burst N   bytes sent before waiting for an acknowledgement; 0 = the\n"
-    "              target's own limit (default 1: one block at a time)\n";
+const char *const kImageArgsHelp = "  EP          ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT, for example\n"
+                                   "              fe80::2%eth1,19642\n"
+                                   "  --slot N    slot index, from 0 (default 0)\n"
+                                   "  --burst N   bytes sent before waiting for an acknowledgement; 0 = the\n"
+                                   "              target's own limit (default 1: one block at a time)\n";
 
 bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::string &error)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        error = "cannot open the image \"" + path + "\": " + std::strerror(errno);
-        return false;
-    }
-    f.seekg(0, std::ios::end);
-    const std::streamoff size = f.tellg();
-    f.seekg(0, std::ios::beg);
-    std::vector<uint8_t> data(size > 0 ? size_t(size) : 0);
-    if (size < 0 || !f.read(reinterpret_cast<char *>(data.data()), std::streamsize(data.size()))) {
-        error = "cannot read the image \"" + path + "\"";
+    // The same checks as for settings files (a pipe or device is refused at
+    // once, the file is read to its end), without their size limit.
+    std::vector<uint8_t> data;
+    bool outOfMemory = false;
+    fileio::FileError e = fileio::FileError::None;
+    const bool ok = fileio::streamFile(
+        path,
+        [&](const char *chunk, size_t size) {
+            try {
+                data.insert(data.end(), reinterpret_cast<const uint8_t *>(chunk),
+                            reinterpret_cast<const uint8_t *>(chunk) + size);
+                return true;
+            } catch (const std::bad_alloc &) {
+                outOfMemory = true;
+                return false;
+            }
+        },
+        &e);
+    if (!ok) {
+        error = "cannot read the image \"" + path +
+                "\": " + (outOfMemory ? std::string("not enough memory") : fileio::describe(e));
         return false;
     }
     image.swap(data);
