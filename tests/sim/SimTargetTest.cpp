@@ -1,7 +1,11 @@
 #include "tools/sim/SimOptions.h"
+#include "tools/sim/SimServer.h"
 #include "tools/sim/SimTarget.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
 
 // The emulated target's answers and faults, without a network.
 
@@ -158,6 +162,49 @@ TEST(SimOptions, GroupsPerTargetDefaultsAndErrors)
         EXPECT_FALSE(e.empty()) << args[0];
     }
     EXPECT_NE(sim::helpText().find(SimStorage::optionsHelp()), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// The emulator runs only where it can tell that the network is a private
+// one: the same namespace as process 1, or links it cannot read, refuse.
+TEST(SimNamespaceCheck, RefusesUnlessTwoReadableDifferentNamespaces)
+{
+    char folder[] = "/tmp/velmora-ns-check.XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    ASSERT_EQ(::symlink("net:[4026531840]", (dir + "/init").c_str()), 0);
+    ASSERT_EQ(::symlink("net:[4026531840]", (dir + "/same").c_str()), 0);
+    ASSERT_EQ(::symlink("net:[4026532999]", (dir + "/other").c_str()), 0);
+    const struct {
+        const char *own;
+        const char *init;
+        const char *hint;
+        bool ok;
+        const char *message;
+    } rows[] = {
+        {"other", "init", nullptr, true, ""},
+        {"same", "init", nullptr, false, "machine's own network namespace"},
+        {"same", "init", "net:[1]", false, "machine's own network namespace"}, // readable init wins
+        {"missing", "init", nullptr, false, "cannot read"},
+        {"other", "missing", nullptr, false, "cannot read"},
+        {"other", "missing", "", false, "cannot read"},
+        {"missing", "missing", nullptr, false, "cannot read"},
+        {"other", "missing", "net:[4026531840]", true, ""},
+        {"same", "missing", "net:[4026531840]", false, "machine's own network namespace"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(std::string(r.own) + " " + r.init);
+        std::string err;
+        EXPECT_EQ(sim::checkPrivateNamespace((dir + "/" + r.own).c_str(), (dir + "/" + r.init).c_str(), r.hint, err),
+                  r.ok);
+        EXPECT_NE(err.find(r.message), std::string::npos) << err;
+    }
+    for (const char *f : {"init", "same", "other"})
+        ::unlink((dir + "/" + f).c_str());
+    ::rmdir(folder);
 }
 
 } // namespace
