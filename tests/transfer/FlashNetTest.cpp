@@ -3,6 +3,8 @@
 // stored image compared byte for byte, recovery from losses, and each
 // bounded wait ending in its failure report.
 
+#include "tests/support/ChildExit.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -66,7 +68,7 @@ private:
 // The emulator in target namespace 1, stopped by its process id.
 class Emulator {
 public:
-    Emulator(const std::string &args, const std::string &log)
+    Emulator(const std::string &args, const std::string &log) : log_(log)
     {
         const std::string command = env("VELMORA_NS_T1") + " " +
                                     quote(env("VELMORA_PROGRAM_DIR") + "/velmora-target-sim") +
@@ -92,15 +94,12 @@ public:
     }
     ~Emulator()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-        }
+        childexit::stopChecked(pid_, "velmora-target-sim", [this] { return readFile(log_); });
     }
     bool ready() const { return ready_; }
 
 private:
+    std::string log_;
     pid_t pid_ = -1;
     bool ready_ = false;
 };
