@@ -254,3 +254,30 @@ TEST(ChildExit, UncleanStopsAndSanitizerLinesFailTheTest)
 }
 
 } // namespace
+
+#include "tests/network/GoldenBytes.h"
+
+namespace {
+
+// The emulator answers every request of the hand-written table with the
+// row's reply, byte for byte, in the table's order (one target, its state
+// carried from row to row).
+TEST(GoldenBytes, EmulatorAnswersTheTable)
+{
+    TargetConfig c;
+    c.name = "Out-A";
+    c.identifier = 0x0004000300020001ull;
+    c.version = "2.4.1";
+    c.source = "http://u/x";
+    SimTarget t(c);
+    for (const auto &row : golden::table()) {
+        SCOPED_TRACE(row.name);
+        const auto out = ask(t, row.request);
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(out[0].datagram, row.reply);
+        t.storage().afterReplies();
+    }
+    EXPECT_EQ(t.rebootCount(), 1);
+}
+
+} // namespace
