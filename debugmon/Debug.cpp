@@ -175,8 +175,10 @@ void Debug::showInfo(const QString &lastToken)
             if (ok && frames != 0 && speed != 0) {
                 const float usec = float(1000000u / speed) * frames;
                 // Values beyond what the field can show (or not numbers at all)
-                // show nothing rather than garbage.
-                if (std::isfinite(usec) && usec > float(std::numeric_limits<qint32>::min()) &&
+                // show nothing rather than garbage. The lowest 32-bit value
+                // is exact in a float and is in range; the highest is not
+                // (it rounds up to 2^31), hence the two different bounds.
+                if (std::isfinite(usec) && usec >= float(std::numeric_limits<qint32>::min()) &&
                     usec < float(std::numeric_limits<qint32>::max()))
                     shown = QString::number(qint32(usec)) + QStringLiteral(" usec");
             }

@@ -128,12 +128,20 @@ if [[ $skip != *" fuzz "* ]]; then
         continue
       fi
       work=$build_fuzz/run/$name
-      rm -rf "$work" && mkdir -p "$work/corpus" "$work/artifacts"
-      corpus=("$work/corpus")   # new inputs go here, the seeds stay as they are
+      # New inputs are kept in the build folder from run to run (the seeds
+      # in the tree stay as they are); logs and findings are per run.
+      rm -rf "$work/artifacts" && mkdir -p "$work/corpus" "$work/artifacts"
+      corpus=("$work/corpus")
       seeds=$root/fuzz/corpus/$name
       [ -d "$seeds" ] && corpus+=("$seeds") || echo "fuzz: $name has no seed corpus ($seeds)"
       echo "fuzz: $name"
-      if "$bin" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+      dict=()
+      [ -f "$root/fuzz/dict/$name.dict" ] && dict=(-dict="$root/fuzz/dict/$name.dict")
+      # The fuzz runs' own sanitizer options: the full malloc stacks that the
+      # test run asks for (fast_unwind_on_malloc=0) cost the fuzzers most of
+      # their speed; a finding is re-run from its artifact for the details.
+      if ASAN_OPTIONS=detect_leaks=1:malloc_context_size=2:fast_unwind_on_malloc=1 \
+         "$bin" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 "${dict[@]}" \
            -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${corpus[@]}" \
            </dev/null >"$work/log" 2>&1; then
         fuzz_ok=$((fuzz_ok + 1))

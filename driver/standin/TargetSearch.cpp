@@ -42,60 +42,35 @@ bool accepts(const Probe &probe, const NodeAddress &source)
 }
 
 // Sends Hello to each probe's destination in turn and keeps the replies
-// that belong to it, by source. A target answers from its command port,
-// never from the discovery port, so replies are taken from any port.
-bool collectHellos(TargetClient &client, const std::vector<Probe> &probes,
-                   std::map<NodeAddress, std::vector<uint8_t>> &replies)
+// that belong to it, by source (at most kMaxDiscoverySources of them, as
+// discovery). A target answers from its command port, never from the
+// discovery port, so replies are taken from any port. Each listen window
+// ends on time whatever keeps arriving.
+bool collectHellos(TargetClient &client, const std::vector<Probe> &probes, HelloReplies &replies)
 {
-    Socket &socket = client.socket();
+    DatagramChannel &ch = client.channel();
     const std::vector<uint8_t> hello = buildMessage(msg::Hello);
     std::vector<uint8_t> datagram;
     for (int pass = 0; pass < kPasses; ++pass) {
         for (const Probe &probe : probes) {
             NodeAddress to = probe.destination;
             to.setHostPort(msg::kDiscoveryPort);
-            (void)socket.sendTo(hello.data(), hello.size(), to, false);
-            const int64_t start = nowMicros();
-            int wait = socket.waitReadable(kListenMicros);
+            (void)ch.sendTo(hello.data(), hello.size(), to, false);
+            const int64_t deadline = ch.now() + kListenMicros;
+            int wait = ch.waitReadable(kListenMicros);
             while (wait == 2) {
                 NodeAddress source;
-                socket.receiveFrom(datagram, source);
-                MessageHeader header;
-                if (parseHeader(datagram.data(), datagram.size(), header) && header.command == msg::HelloReply &&
-                    header.ok() && accepts(probe, source))
-                    replies[source] = datagram;
-                int64_t left = int64_t(kListenMicros) - (nowMicros() - start);
-                if (left < 0)
-                    left = 0;
-                wait = socket.waitReadable(static_cast<uint32_t>(left));
+                ch.receiveFrom(datagram, source);
+                if (accepts(probe, source))
+                    keepHelloReply(replies, source, datagram);
+                const uint32_t left = microsUntil(deadline, ch.now());
+                if (left == 0)
+                    break;
+                wait = ch.waitReadable(left);
             }
             if (wait == 0)
                 return false;
         }
-    }
-    return true;
-}
-
-// What discovery does with its replies: announce ourselves, apply the
-// identifier filter, take the name.
-bool acceptReplies(TargetClient &client, const std::map<NodeAddress, std::vector<uint8_t>> &replies,
-                   TargetMap &found)
-{
-    for (const auto &entry : replies) {
-        if (!client.announce(entry.first))
-            return false;
-        MessageHeader header;
-        if (!parseHeader(entry.second.data(), entry.second.size(), header))
-            continue;
-        const uint64_t identifier = uint64_t(header.param0) | (uint64_t(header.param1) << 16) |
-                                    (uint64_t(header.param2) << 32) | (uint64_t(header.param3) << 48);
-        const uint64_t filter = client.identifierFilter();
-        if (identifier == TargetClient::kAllOnes || (filter != 0 && identifier != 0 && identifier != filter))
-            continue;
-        TargetInfo &info = found[entry.first];
-        info.identifier = identifier;
-        info.name.assign(reinterpret_cast<const char *>(entry.second.data()) + msg::kHeaderSize,
-                         payloadLength(header));
     }
     return true;
 }
@@ -136,9 +111,9 @@ bool searchTargets(FoundTargetMap &result, const std::vector<NodeAddress> &addre
         if (interfaceNumber == 0) {
             ok = discover(client, found, 0);
         } else if (!interfaces.empty()) {
-            std::map<NodeAddress, std::vector<uint8_t>> replies;
+            HelloReplies replies;
             ok = collectHellos(client, {Probe{allNodes(interfaces.front()), true}}, replies) &&
-                 acceptReplies(client, replies, found);
+                 acceptHelloReplies(client, replies, found);
         }
 
         // Extra addresses: link-local ones on their own interface when they
@@ -161,8 +136,8 @@ bool searchTargets(FoundTargetMap &result, const std::vector<NodeAddress> &addre
             }
         }
         if (ok && !probes.empty()) {
-            std::map<NodeAddress, std::vector<uint8_t>> replies;
-            ok = collectHellos(client, probes, replies) && acceptReplies(client, replies, found);
+            HelloReplies replies;
+            ok = collectHellos(client, probes, replies) && acceptHelloReplies(client, replies, found);
         }
 
         for (const auto &entry : found) {

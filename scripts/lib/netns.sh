@@ -49,6 +49,7 @@ velmora_net_id() {
 }
 
 velmora_net_up() {
+    [ -n "${VELMORA_HOST_NETNS:-}" ] || export VELMORA_HOST_NETNS="$(readlink /proc/self/ns/net 2>/dev/null)"
     local n=${1:-2} k
     VELMORA_NET_TARGETS=$n
     VELMORA_NET_RUN=$(velmora_net_id)
@@ -190,6 +191,9 @@ velmora_net_client() {
 # For an unprivileged caller: run the calling script again inside a new
 # user and network namespace (call before velmora_net_up, with "$0" "$@").
 velmora_net_reexec_unprivileged() {
+    # The namespace we start in, for the emulator's check that it runs in
+    # another one (where process 1's namespace cannot be read).
+    [ -n "${VELMORA_HOST_NETNS:-}" ] || export VELMORA_HOST_NETNS="$(readlink /proc/self/ns/net 2>/dev/null)"
     if [ "$(id -u)" != 0 ] && [ -z "${VELMORA_NET_INSIDE_USERNS:-}" ]; then
         command -v unshare >/dev/null 2>&1 || velmora_net_die "not root and 'unshare' is missing: cannot build the private network"
         unshare --user --map-root-user --net true 2>/dev/null ||

@@ -21,41 +21,33 @@ NodeAddress allNodes(uint16_t interfaceIndex)
 
 } // namespace
 
-bool discover(TargetClient &client, TargetMap &result, uint8_t mode)
+bool keepHelloReply(HelloReplies &replies, const NodeAddress &source, const std::vector<uint8_t> &datagram)
 {
-    Socket &socket = client.socket();
-    std::map<NodeAddress, std::vector<uint8_t>> replies;
-    const std::vector<uint8_t> hello = buildMessage(msg::Hello, 0, mode);
-    std::vector<uint8_t> datagram;
-
-    for (int pass = 0; pass < kPasses; ++pass) {
-        for (const NodeAddress &iface : client.interfaces()) {
-            // A failed send only leaves its error in the socket.
-            (void)socket.sendTo(hello.data(), hello.size(), allNodes(iface.interfaceIndex), false);
-            const int64_t start = nowMicros();
-            int wait = socket.waitReadable(kListenMicros);
-            while (wait == 2) {
-                int64_t left = int64_t(kListenMicros) - (nowMicros() - start);
-                if (left < 0)
-                    left = 0;
-                NodeAddress source;
-                socket.receiveFrom(datagram, source);
-                MessageHeader header;
-                if (parseHeader(datagram.data(), datagram.size(), header) && header.command == msg::HelloReply &&
-                    header.ok())
-                    replies[source] = datagram;
-                wait = socket.waitReadable(static_cast<uint32_t>(left));
-            }
-            if (wait == 0)
-                return false;
-        }
+    MessageHeader header;
+    if (!parseHeader(datagram.data(), datagram.size(), header) || header.command != msg::HelloReply ||
+        !header.ok())
+        return false;
+    const auto it = replies.find(source);
+    if (it != replies.end()) {
+        it->second = datagram;
+        return true;
     }
+    if (replies.size() >= kMaxDiscoverySources)
+        return false;
+    replies.emplace(source, datagram);
+    return true;
+}
 
+bool acceptHelloReplies(TargetClient &client, const HelloReplies &replies, TargetMap &result)
+{
+    const int64_t announceDeadline = client.channel().now() + kAnnounceMicros;
     for (const auto &entry : replies) {
-        if (!client.announce(entry.first))
+        // Past the deadline the rest are listed without an announcement.
+        if (microsUntil(announceDeadline, client.channel().now()) > 0 && !client.announce(entry.first))
             return false;
         MessageHeader header;
-        parseHeader(entry.second.data(), entry.second.size(), header);
+        if (!parseHeader(entry.second.data(), entry.second.size(), header))
+            continue;
         const uint64_t identifier = uint64_t(header.param0) | (uint64_t(header.param1) << 16) |
                                     (uint64_t(header.param2) << 32) | (uint64_t(header.param3) << 48);
         const uint64_t filter = client.identifierFilter();
@@ -70,4 +62,34 @@ bool discover(TargetClient &client, TargetMap &result, uint8_t mode)
                          payloadLength(header));
     }
     return true;
+}
+
+bool discover(TargetClient &client, TargetMap &result, uint8_t mode)
+{
+    DatagramChannel &ch = client.channel();
+    HelloReplies replies;
+    const std::vector<uint8_t> hello = buildMessage(msg::Hello, 0, mode);
+    std::vector<uint8_t> datagram;
+
+    for (int pass = 0; pass < kPasses; ++pass) {
+        for (const NodeAddress &iface : client.interfaces()) {
+            // A failed send only leaves its error in the socket.
+            (void)ch.sendTo(hello.data(), hello.size(), allNodes(iface.interfaceIndex), false);
+            const int64_t deadline = ch.now() + kListenMicros;
+            int wait = ch.waitReadable(kListenMicros);
+            while (wait == 2) {
+                NodeAddress source;
+                ch.receiveFrom(datagram, source);
+                keepHelloReply(replies, source, datagram);
+                // The window ends on time whatever keeps arriving.
+                const uint32_t left = microsUntil(deadline, ch.now());
+                if (left == 0)
+                    break;
+                wait = ch.waitReadable(left);
+            }
+            if (wait == 0)
+                return false;
+        }
+    }
+    return acceptHelloReplies(client, replies, result);
 }

@@ -75,6 +75,7 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
 
     // One buffer per block position of a burst, kept for the whole transfer:
     // a resent burst sends exactly the datagrams built for it.
+    DatagramChannel &ch = channel();
     std::vector<std::vector<uint8_t>> blocks;
     std::vector<uint8_t> received;
     NodeAddress source;
@@ -87,7 +88,7 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
 
     auto sendBurst = [&](size_t count) {
         for (size_t i = 0; i < count; ++i) {
-            if (!socket_.sendTo(blocks[i].data(), blocks[i].size(), destination, true))
+            if (!ch.sendTo(blocks[i].data(), blocks[i].size(), destination, true))
                 return false;
         }
         return true;
@@ -121,7 +122,7 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
                 ++sequence;
                 ++index;
                 left -= n;
-                if (!socket_.sendTo(blocks[count].data(), blocks[count].size(), destination, true))
+                if (!ch.sendTo(blocks[count].data(), blocks[count].size(), destination, true))
                     return false;
                 ++count;
                 if (transferProgress_)
@@ -130,40 +131,47 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
 
             crcRegister = crc16UsbUpdate(crcRegister, image + burstOffset, size_t(burstBytes));
 
-            // Acknowledgement.
+            // Acknowledgement. Each wait is one window of 100 ms with one
+            // absolute deadline: when it passes without a valid
+            // acknowledgement the burst goes out again and the window
+            // counts as silent, whatever else arrived meanwhile.
             int silentWaits = 0;
             int resends = 0;
-            int64_t start = nowMicros();
-            uint32_t timeLeft = kAckWaitMicros;
+            int64_t deadline = ch.now() + kAckWaitMicros;
             for (;;) {
-                const int w = socket_.waitReadable(timeLeft);
-                if (w == 0)
-                    return false;
+                const uint32_t timeLeft = microsUntil(deadline, ch.now());
                 bool resend = false;
-                if (w == 1) {
+                if (timeLeft == 0) {
                     if (++silentWaits >= kMaxSilentWaits)
                         return false;
                     resend = true;
                 } else {
-                    socket_.receiveFrom(received, source);
-                    MessageHeader ack;
-                    if (parseHeader(received.data(), received.size(), ack) && ack.command == msg::BlockAck) {
-                        if (!ack.ok() || ack.param0 != slotNumber)
+                    const int w = ch.waitReadable(timeLeft);
+                    if (w == 0)
+                        return false;
+                    if (w == 1) {
+                        if (++silentWaits >= kMaxSilentWaits)
                             return false;
-                        if (ack.param1 == lastSequence)
-                            break;
-                        silentWaits = 0;
                         resend = true;
+                    } else {
+                        ch.receiveFrom(received, source);
+                        MessageHeader ack;
+                        if (parseHeader(received.data(), received.size(), ack) &&
+                            ack.command == msg::BlockAck) {
+                            if (!ack.ok() || ack.param0 != slotNumber)
+                                return false;
+                            if (ack.param1 == lastSequence)
+                                break;
+                            // The target is there but missed a block.
+                            silentWaits = 0;
+                            resend = true;
+                        }
                     }
                 }
                 if (resend) {
                     if (++resends > kMaxBurstResends || !sendBurst(count))
                         return false;
-                    start = nowMicros();
-                    timeLeft = kAckWaitMicros;
-                } else {
-                    const int64_t elapsed = nowMicros() - start;
-                    timeLeft = elapsed >= int64_t(kAckWaitMicros) ? 0 : uint32_t(kAckWaitMicros - elapsed);
+                    deadline = ch.now() + kAckWaitMicros;
                 }
             }
         }

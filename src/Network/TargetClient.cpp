@@ -43,23 +43,23 @@ TransactResult TargetClient::transact(const NodeAddress &destination, const std:
     MessageHeader sent;
     if (!parseHeader(request.data(), request.size(), sent))
         return TransactResult::Failed; // not a datagram of this protocol
-    if (!socket_.sendTo(request.data(), request.size(), destination, true))
+    DatagramChannel &ch = channel();
+    if (!ch.sendTo(request.data(), request.size(), destination, true))
         return TransactResult::Failed;
 
-    const int64_t start = nowMicros();
-    int wait = socket_.waitReadable(kTransactMicros);
+    // One absolute deadline, checked after every datagram: a stream of
+    // foreign datagrams cannot extend the transaction.
+    const int64_t deadline = ch.now() + kTransactMicros;
+    int wait = ch.waitReadable(kTransactMicros);
     std::vector<uint8_t> datagram;
     for (;;) {
         if (wait == 0)
             return TransactResult::Failed;
         if (wait == 1)
             return TransactResult::Timeout;
-        int64_t left = int64_t(kTransactMicros) - (nowMicros() - start);
-        if (left < 0)
-            left = 0;
 
         NodeAddress source;
-        socket_.receiveFrom(datagram, source);
+        ch.receiveFrom(datagram, source);
         MessageHeader header;
         if (parseHeader(datagram.data(), datagram.size(), header)) {
             if (header.command == sent.command)
@@ -75,7 +75,10 @@ TransactResult TargetClient::transact(const NodeAddress &destination, const std:
                 }
             }
         }
-        wait = socket_.waitReadable(static_cast<uint32_t>(left));
+        const uint32_t left = microsUntil(deadline, ch.now());
+        if (left == 0)
+            return TransactResult::Timeout;
+        wait = ch.waitReadable(left);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "src/Network/DatagramChannel.h"
 #include "src/Network/Socket/Socket.h"
 
 #include <cstdint>
@@ -22,6 +23,8 @@ struct TargetInfo {
     std::string name;
 };
 using TargetMap = std::map<NodeAddress, TargetInfo>;
+// The Hello replies of one search, by source.
+using HelloReplies = std::map<NodeAddress, std::vector<uint8_t>>;
 
 // A short-lived client of the target protocol: its own UDP socket, a name
 // sent in Announce, an identifier filter for discovery and the list of the
@@ -63,13 +66,43 @@ public:
     uint64_t identifierFilter() const { return identifierFilter_; }
     Socket &socket() { return socket_; }
 
+    // Where the client's datagrams go and come from, and its clock: its own
+    // socket unless another channel is set (null sets the socket back). The
+    // channel must outlive its use by the client.
+    void setChannel(DatagramChannel *channel) { channel_ = channel ? channel : &socketChannel_; }
+    DatagramChannel &channel() { return *channel_; }
+    // For tests with a scripted channel: the interface list open() would fill.
+    void setInterfaces(std::vector<NodeAddress> interfaces) { interfaces_ = std::move(interfaces); }
+
 private:
     uint64_t identifierFilter_;
     std::string name_;
     std::vector<NodeAddress> interfaces_;
     Socket socket_;
+    SocketChannel socketChannel_{socket_};
+    DatagramChannel *channel_ = &socketChannel_;
     std::function<void(uint64_t, uint64_t)> transferProgress_;
 };
 
 // Multicast discovery on every interface of an open client (Discovery.cpp).
+//
+// Anyone on the link can answer, from as many ports as it likes, so a
+// search keeps at most kMaxDiscoverySources sources (far more than any real
+// installation has: a handful of players with a few command ports each);
+// replies from further sources are dropped. The announcements of one search
+// share one deadline, kAnnounceMicros after the first: sources left when it
+// has passed are not announced to but still filtered and listed, so one
+// host answering from thousands of ports cannot stall the search.
+constexpr size_t kMaxDiscoverySources = 256;
+constexpr uint32_t kAnnounceMicros = 2000000;
 bool discover(TargetClient &client, TargetMap &result, uint8_t mode);
+
+// The pieces of discovery that the stand-in driver's search shares.
+// keepHelloReply stores a well-formed Hello reply with the OK flag under its
+// source (replacing an earlier one), unless the search already holds
+// kMaxDiscoverySources other sources; false when the datagram was dropped.
+bool keepHelloReply(HelloReplies &replies, const NodeAddress &source, const std::vector<uint8_t> &datagram);
+// Announces the client to every source (within the announce deadline), then
+// filters by identifier and fills result. False when an announcement failed
+// at transport level (what was filled until then stays).
+bool acceptHelloReplies(TargetClient &client, const HelloReplies &replies, TargetMap &result);

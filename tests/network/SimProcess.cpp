@@ -1,6 +1,7 @@
 #include "tests/network/SimProcess.h"
 
 #include "src/Network/Socket/Socket.h"
+#include "tests/support/ChildExit.h"
 
 #include <chrono>
 #include <csignal>
@@ -97,17 +98,7 @@ SimProcess::~SimProcess()
 void SimProcess::stop()
 {
     if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        const int64_t deadline = nowMicros() + 5000000;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (nowMicros() > deadline) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        childexit::stopChecked(pid_, "velmora-target-sim", [this] { return output(); });
         pid_ = -1;
     }
 }

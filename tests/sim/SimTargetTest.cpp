@@ -1,7 +1,11 @@
 #include "tools/sim/SimOptions.h"
+#include "tools/sim/SimServer.h"
 #include "tools/sim/SimTarget.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
 
 // The emulated target's answers and faults, without a network.
 
@@ -158,6 +162,122 @@ TEST(SimOptions, GroupsPerTargetDefaultsAndErrors)
         EXPECT_FALSE(e.empty()) << args[0];
     }
     EXPECT_NE(sim::helpText().find(SimStorage::optionsHelp()), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// The emulator runs only where it can tell that the network is a private
+// one: the same namespace as process 1, or links it cannot read, refuse.
+TEST(SimNamespaceCheck, RefusesUnlessTwoReadableDifferentNamespaces)
+{
+    char folder[] = "/tmp/velmora-ns-check.XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    ASSERT_EQ(::symlink("net:[4026531840]", (dir + "/init").c_str()), 0);
+    ASSERT_EQ(::symlink("net:[4026531840]", (dir + "/same").c_str()), 0);
+    ASSERT_EQ(::symlink("net:[4026532999]", (dir + "/other").c_str()), 0);
+    const struct {
+        const char *own;
+        const char *init;
+        const char *hint;
+        bool ok;
+        const char *message;
+    } rows[] = {
+        {"other", "init", nullptr, true, ""},
+        {"same", "init", nullptr, false, "machine's own network namespace"},
+        {"same", "init", "net:[1]", false, "machine's own network namespace"}, // readable init wins
+        {"missing", "init", nullptr, false, "cannot read"},
+        {"other", "missing", nullptr, false, "cannot read"},
+        {"other", "missing", "", false, "cannot read"},
+        {"missing", "missing", nullptr, false, "cannot read"},
+        {"other", "missing", "net:[4026531840]", true, ""},
+        {"same", "missing", "net:[4026531840]", false, "machine's own network namespace"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(std::string(r.own) + " " + r.init);
+        std::string err;
+        EXPECT_EQ(sim::checkPrivateNamespace((dir + "/" + r.own).c_str(), (dir + "/" + r.init).c_str(), r.hint, err),
+                  r.ok);
+        EXPECT_NE(err.find(r.message), std::string::npos) << err;
+    }
+    for (const char *f : {"init", "same", "other"})
+        ::unlink((dir + "/" + f).c_str());
+    ::rmdir(folder);
+}
+
+} // namespace
+
+#include "tests/support/ChildExit.h"
+
+#include <gtest/gtest-spi.h>
+
+namespace {
+
+pid_t startShell(const char *script)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", script, static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    // Time for the shell to set its trap before the test sends SIGTERM.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return pid;
+}
+
+// The stop check of every child a test starts fails the test for an
+// unclean exit or a sanitizer line, and passes a clean one.
+TEST(ChildExit, UncleanStopsAndSanitizerLinesFailTheTest)
+{
+    childexit::stopChecked(startShell("trap 'exit 0' TERM; while :; do sleep 0.01; done"), "clean",
+                           [] { return std::string("stopped\n"); });
+    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("trap 'exit 3' TERM; while :; do sleep 0.01; done"),
+                                                   "child", [] { return std::string(); }),
+                            "did not exit cleanly");
+    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("exec sleep 30"), "child",
+                                                   [] { return std::string(); }),
+                            "signal 15");
+    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("trap 'exit 0' TERM; while :; do sleep 0.01; done"),
+                                                   "child",
+                                                   [] {
+                                                       return std::string("ready\n==7==ERROR: LeakSanitizer: "
+                                                                          "detected memory leaks\nstopped\n");
+                                                   }),
+                            "ERROR: LeakSanitizer: detected memory leaks");
+    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("trap '' TERM; while :; do sleep 0.01; done"),
+                                                   "child", [] { return std::string(); }, 300),
+                            "did not stop within 300 ms");
+    EXPECT_EQ(childexit::sanitizerLine("a\nx.cpp:3:5: runtime error: signed overflow\nb"),
+              "x.cpp:3:5: runtime error: signed overflow");
+}
+
+} // namespace
+
+#include "tests/network/GoldenBytes.h"
+
+namespace {
+
+// The emulator answers every request of the hand-written table with the
+// row's reply, byte for byte, in the table's order (one target, its state
+// carried from row to row).
+TEST(GoldenBytes, EmulatorAnswersTheTable)
+{
+    TargetConfig c;
+    c.name = "Out-A";
+    c.identifier = 0x0004000300020001ull;
+    c.version = "2.4.1";
+    c.source = "http://u/x";
+    SimTarget t(c);
+    for (const auto &row : golden::table()) {
+        SCOPED_TRACE(row.name);
+        const auto out = ask(t, row.request);
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(out[0].datagram, row.reply);
+        t.storage().afterReplies();
+    }
+    EXPECT_EQ(t.rebootCount(), 1);
 }
 
 } // namespace

@@ -7,7 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -90,12 +96,117 @@ TEST(ImageCommands, CommandLineErrors)
     }
 }
 
+// A file of its own in the temporary folder, removed afterwards.
+struct TempImage {
+    explicit TempImage(const std::string &bytes)
+    {
+        char name[L_tmpnam];
+        path = std::tmpnam(name) ? std::string(name) + "-velmora-image" : "velmora-image.tmp";
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    ~TempImage() { std::remove(path.c_str()); }
+    std::string path;
+};
+
+TEST(ImageCommands, ImagesRefusedBeforeAnythingIsSent)
+{
+    // "123456789" has the CRC-16/USB b4c8 (the published check value).
+    TempImage empty("");
+    TempImage nine("123456789");
+    struct Row {
+        std::vector<std::string> argv;
+        int status;
+        const char *message;
+    } rows[] = {
+        {{"flash", "fe80::1%1,5", empty.path}, 1, "is empty"},
+        {{"flash", "fe80::1%1,5", nine.path, "--crc", "b4c9"}, 1, "has the CRC b4c8, not b4c9"},
+        {{"transfer", "fe80::1%1,5", nine.path, "--crc", "0000"}, 1, "has the CRC b4c8, not 0000"},
+        {{"flash", "fe80::1%1,5", empty.path, "--crc", "ffff"}, 1, "is empty"},
+        {{"flash", "fe80::1%1,5", nine.path, "--crc", "b4c"}, 2, "--crc takes four hexadecimal digits"},
+        {{"flash", "fe80::1%1,5", nine.path, "--crc", "b4c8a"}, 2, "--crc takes four hexadecimal digits"},
+        {{"transfer", "fe80::1%1,5", nine.path, "--crc", "0xb4"}, 2, "--crc takes four hexadecimal digits"},
+    };
+    for (const Row &r : rows) {
+        std::vector<std::string> argv{"velmora-ctl"};
+        argv.insert(argv.end(), r.argv.begin(), r.argv.end());
+        std::ostringstream out, err;
+        SCOPED_TRACE(r.message);
+        EXPECT_EQ(ctl::runCtl(argv, out, err), r.status);
+        EXPECT_NE(err.str().find(r.message), std::string::npos) << err.str();
+        EXPECT_TRUE(out.str().empty());
+    }
+}
+
+TEST(ImageCommands, MatchingCrcIsAccepted)
+{
+    TempImage nine("123456789");
+    for (const char *crc : {"b4c8", "B4C8"}) {
+        ctl::ParsedArgs parsed;
+        std::string error;
+        ASSERT_TRUE(ctl::parseArgs({"fe80::1%1,5", nine.path, "--crc", crc}, {{"--crc", true}}, parsed, error));
+        ctl::ImageCommandArgs a;
+        a.allowEmpty = false;
+        int status = 0;
+        std::ostringstream err;
+        EXPECT_TRUE(ctl::parseImageCommand(parsed, "flash", err, a, status)) << err.str();
+        EXPECT_EQ(a.image.size(), 9u);
+    }
+}
+
+#ifndef _WIN32
+TEST(ImageCommands, SpecialFilesAreRefused)
+{
+    // A FIFO would block the read for ever; a directory or device is no image.
+    const std::string fifo = TempImage("").path + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, std::string("/dev/null"), std::string("/tmp")}) {
+        for (const char *command : {"transfer", "flash"}) {
+            std::ostringstream out, err;
+            SCOPED_TRACE(std::string(command) + " " + path);
+            EXPECT_EQ(ctl::runCtl({"velmora-ctl", command, "fe80::1%1,5", path}, out, err), 1);
+            EXPECT_NE(err.str().find("is not a regular file"), std::string::npos) << err.str();
+        }
+    }
+    ::unlink(fifo.c_str());
+}
+#endif
+
+TEST(OneLineFilter, TargetTextsCannotForgeLinesOrEscapes)
+{
+    const struct {
+        const char *name;
+        std::string in;
+        std::string out;
+    } rows[] = {
+        {"plain", "2.0.1 beta", "2.0.1 beta"},
+        {"line breaks and tab", "1\nComplear Reboot Target\tReady : 9\r", "1?Complear Reboot Target?Ready : 9?"},
+        {"escape sequence", "\x1b[2J\x1b]0;x\x07", "?[2J?]0;x?"},
+        {"DEL", "a\x7f", "a?"},
+        {"C1 CSI as UTF-8", "a\xc2\x9b" "2J", "a?2J"},
+        {"C1 NEL as UTF-8", "\xc2\x85", "?"},
+        {"first non-C1", "\xc2\xa0", "\xc2\xa0"},
+        {"raw C1 byte", "\x9b" "31m", "?31m"},
+        {"valid UTF-8 kept", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"},
+        {"overlong slash", "\xc0\xaf", "??"},
+        {"overlong three bytes", "\xe0\x80\xaf", "???"},
+        {"surrogate", "\xed\xa0\x80", "???"},
+        {"beyond U+10FFFF", "\xf4\x90\x80\x80", "????"},
+        {"truncated at the end", "ok\xe2\x82", "ok??"},
+        {"lone continuation", "\x80x", "?x"},
+        {"NUL", std::string("a\0b", 3), "a?b"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(ctl::oneLine(r.in), r.out);
+    }
+}
+
 TEST(ImageCommands, HelpNamesTheOptions)
 {
     for (const char *command : {"transfer", "flash"}) {
         std::ostringstream out, err;
         EXPECT_EQ(ctl::runCtl({"velmora-ctl", command, "--help"}, out, err), 0);
-        for (const char *word : {"EP", "IMAGE", "--slot", "--burst", "Exit status"})
+        for (const char *word : {"EP", "IMAGE", "--slot", "--burst", "--crc", "Exit status"})
             EXPECT_NE(out.str().find(word), std::string::npos) << command << " " << word;
     }
 }

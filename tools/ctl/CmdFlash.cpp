@@ -16,12 +16,13 @@ public:
     }
     std::string help() const override
     {
-        return std::string("Usage: velmora-ctl flash EP IMAGE [--slot N] [--burst N] [timing options]\n"
+        return std::string("Usage: velmora-ctl flash EP IMAGE [--slot N] [--burst N] [--crc XXXX]\n"
+               "                         [timing options]\n"
                "\n"
                "Runs the whole firmware update of the target at EP with the file IMAGE,\n"
                "as the update dialog does: sends the image, has the target write it while\n"
                "polling the write state, reboots the target, waits until it has gone down\n"
-               "and answers again, and reads its new version.\n"
+               "and answers again, and reads its new version. An empty IMAGE is refused.\n"
                "\n") +
                kImageArgsHelp +
                "Timing options:\n"
@@ -46,6 +47,7 @@ public:
         if (!parseArgs(args,
                        {{"--slot", true},
                         {"--burst", true},
+                        {"--crc", true},
                         {"--pause-ms", true},
                         {"--write-timeout", true},
                         {"--down-timeout", true},
@@ -75,6 +77,7 @@ public:
             t.value = std::chrono::milliseconds(n * t.unit);
         }
         ImageCommandArgs a;
+        a.allowEmpty = false;
         int status = kExitOk;
         if (!parseImageCommand(parsed, name(), err, a, status))
             return status;
@@ -83,9 +86,11 @@ public:
         options.progress = progressPrinter(err);
         const bool ok = update::runUpdate(a.image, a.endpoint, options,
                                           [&out](const std::string &statusText, const std::string &box) {
-                                              out << statusText;
+                                              // The box text carries the target's version:
+                                              // one line, no terminal controls.
+                                              out << oneLine(statusText);
                                               if (!box.empty())
-                                                  out << '\t' << box;
+                                                  out << '\t' << oneLine(box);
                                               out << std::endl;
                                           });
         return ok ? kExitOk : kExitFailure;

@@ -20,10 +20,52 @@ std::string formatScopedEndpoint(const NodeAddress &endpoint)
 
 std::string oneLine(const std::string &text)
 {
-    std::string out = text;
-    for (char &c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
+    // Texts come from targets: whatever a terminal or a script reading the
+    // output could take as a line break, a field separator or a control
+    // sequence becomes '?', and so does each byte that is not part of a
+    // well-formed UTF-8 sequence (overlong forms, surrogates and values
+    // beyond U+10FFFF included).
+    std::string out;
+    out.reserve(text.size());
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            out += (c < 0x20 || c == 0x7f) ? '?' : char(c);
+            ++i;
+            continue;
+        }
+        size_t length = 0;
+        uint32_t code = 0;
+        uint32_t lowest = 0;
+        if (c >= 0xc2 && c <= 0xdf) {
+            length = 2, code = c & 0x1f, lowest = 0x80;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            length = 3, code = c & 0x0f, lowest = 0x800;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            length = 4, code = c & 0x07, lowest = 0x10000;
+        }
+        bool valid = length != 0 && i + length <= n;
+        for (size_t k = 1; valid && k < length; ++k) {
+            if ((p[i + k] & 0xc0) != 0x80)
+                valid = false;
+            else
+                code = (code << 6) | (p[i + k] & 0x3f);
+        }
+        valid = valid && code >= lowest && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
+        if (!valid) {
+            out += '?';
+            ++i;
+            continue;
+        }
+        // C1 control characters (U+0080 to U+009F) act like escapes too.
+        if (code <= 0x9f)
+            out += '?';
+        else
+            out.append(text, i, length);
+        i += length;
     }
     return out;
 }

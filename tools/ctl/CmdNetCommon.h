@@ -15,7 +15,8 @@ namespace ctl {
 
 // "address%index,port", the form discover prints and EP accepts.
 std::string formatScopedEndpoint(const NodeAddress &endpoint);
-// A text on one output line: TAB, CR, LF and other control bytes become '?'.
+// A text on one output line: TAB, CR, LF and the other C0 controls, DEL, the
+// C1 controls and every byte of invalid UTF-8 become '?'.
 std::string oneLine(const std::string &text);
 
 // Opens a client (all-ones filter unless given); on failure reports on err

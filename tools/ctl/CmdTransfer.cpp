@@ -16,7 +16,7 @@ public:
     }
     std::string help() const override
     {
-        return std::string("Usage: velmora-ctl transfer EP IMAGE [--slot N] [--burst N]\n"
+        return std::string("Usage: velmora-ctl transfer EP IMAGE [--slot N] [--burst N] [--crc XXXX]\n"
                "\n"
                "Sends the file IMAGE into a storage slot of the target at EP and has the\n"
                "target check the image's CRC-16. The image is not written: that is\n"
@@ -33,7 +33,7 @@ public:
     {
         ParsedArgs parsed;
         std::string error;
-        if (!parseArgs(args, {{"--slot", true}, {"--burst", true}}, parsed, error))
+        if (!parseArgs(args, {{"--slot", true}, {"--burst", true}, {"--crc", true}}, parsed, error))
             return usageError(err, name(), error);
         ImageCommandArgs a;
         int status = kExitOk;

@@ -1,22 +1,28 @@
 #include "tools/ctl/ImageCommandArgs.h"
 
 #include "settings/FileIo.h"
+#include "src/Network/Crc16.h"
 #include "tools/ctl/Args.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
 namespace ctl {
 
-const char *const kImageArgsHelp = "  EP          ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT, for example\n"
-                                   "              fe80::2%eth1,19642\n"
-                                   "  --slot N    slot index, from 0 (default 0)\n"
-                                   "  --burst N   bytes sent before waiting for an acknowledgement; 0 = the\n"
-                                   "              target's own limit (default 1: one block at a time)\n";
+const char *const kImageArgsHelp =
+    "  EP          ADDRESS%IFNAME,PORT or ADDRESS%INDEX,PORT, for example\n"
+    "              fe80::2%eth1,19642\n"
+    "  --slot N    slot index, from 0 (default 0)\n"
+    "  --burst N   bytes sent before waiting for an acknowledgement; 0 = the\n"
+    "              target's own limit (default 1: one block at a time)\n"
+    "  --crc XXXX  the image's CRC-16 as the update list gives it (four\n"
+    "              hexadecimal digits); an image with another CRC is refused\n"
+    "              before anything is sent\n";
 
 bool readImageFile(const std::string &path, std::vector<uint8_t> &image, std::string &error)
 {
@@ -69,10 +75,33 @@ bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std
         }
         out.burstLimit = n;
     }
-    std::string error;
-    if (!readImageFile(parsed.positional[1], out.image, error)) {
+    int expectedCrc = -1;
+    if (parsed.has("--crc")) {
+        const std::string &t = parsed.value("--crc");
+        if (t.size() != 4 || t.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            status = usageError(err, command, "--crc takes four hexadecimal digits, for example 0f3a");
+            return false;
+        }
+        expectedCrc = int(std::strtoul(t.c_str(), nullptr, 16));
+    }
+    const std::string &path = parsed.positional[1];
+    if (!readImageFile(path, out.image, error)) {
         status = failure(err, command, error);
         return false;
+    }
+    if (out.image.empty() && !out.allowEmpty) {
+        status = failure(err, command, "the image \"" + path + "\" is empty: nothing was sent");
+        return false;
+    }
+    if (expectedCrc >= 0) {
+        const uint16_t crc = crc16Usb(out.image.data(), out.image.size());
+        if (crc != expectedCrc) {
+            char text[80];
+            std::snprintf(text, sizeof text, "has the CRC %04x, not %04x: nothing was sent", crc,
+                          unsigned(expectedCrc));
+            status = failure(err, command, "the image \"" + path + "\" " + text);
+            return false;
+        }
     }
     return true;
 }

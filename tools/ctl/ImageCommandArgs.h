@@ -15,11 +15,14 @@
 namespace ctl {
 
 // The positional EP and IMAGE and the options --slot N (slot index, default
-// 0) and --burst N (burst limit in bytes, 0 = the target's own, default 1,
-// one block per burst as the update dialog sends). On a bad command line
+// 0), --burst N (burst limit in bytes, 0 = the target's own, default 1,
+// one block per burst as the update dialog sends) and --crc XXXX (the CRC-16
+// the image must have, as its update list gives it). On a bad command line
 // reports a usage error, sets status and returns false; a file that cannot
-// be read is a failure (status 1).
+// be read, is not a regular file, is empty (unless allowEmpty) or has
+// another CRC than --crc is a failure (status 1), before anything is sent.
 struct ImageCommandArgs {
+    bool allowEmpty = true; // in
     NodeAddress endpoint;
     std::vector<uint8_t> image;
     int slotIndex = 0;
@@ -28,7 +31,7 @@ struct ImageCommandArgs {
 bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std::ostream &err,
                        ImageCommandArgs &out, int &status);
 
-// The help lines of EP, --slot and --burst.
+// The help lines of EP, --slot, --burst and --crc.
 extern const char *const kImageArgsHelp;
 
 // Reads a whole file; on failure error names the file and the reason.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <net/if.h>
+#include <cstdlib>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -102,21 +103,41 @@ bool pickInterface(std::string &name, std::string &err)
 
 bool checkPrivateInterface(const std::string &name, std::string &err)
 {
-    char own[64] = {};
-    char init[64] = {};
-    const ssize_t a = ::readlink("/proc/self/ns/net", own, sizeof own - 1);
-    const ssize_t b = ::readlink("/proc/1/ns/net", init, sizeof init - 1);
-    if (a > 0 && b > 0 && std::strcmp(own, init) == 0) {
-        err = "this is the machine's own network namespace: the emulator runs only inside a private "
-              "network (scripts/testnet.sh or scripts/simnet.sh)";
+    if (!checkPrivateNamespace("/proc/self/ns/net", "/proc/1/ns/net", std::getenv("VELMORA_HOST_NETNS"), err))
         return false;
-    }
     if (::if_nametoindex(name.c_str()) == 0) {
         err = "no interface " + name + " in this namespace";
         return false;
     }
     if (driverOf(name) != "veth") {
         err = "interface " + name + " is not a veth of a private test network: refused";
+        return false;
+    }
+    return true;
+}
+
+bool checkPrivateNamespace(const char *ownLink, const char *initLink, const char *hostHint, std::string &err)
+{
+    char own[64] = {};
+    char init[64] = {};
+    const ssize_t a = ::readlink(ownLink, own, sizeof own - 1);
+    ssize_t b = ::readlink(initLink, init, sizeof init - 1);
+    // Where process 1's namespace is hidden (a container), the scripts that
+    // build the private network name the namespace they started in.
+    if (b <= 0 && hostHint != nullptr && hostHint[0] != '\0' && std::strlen(hostHint) < sizeof init) {
+        std::strcpy(init, hostHint);
+        b = ssize_t(std::strlen(init));
+    }
+    // Not knowing is no proof of a private network: refuse then too.
+    if (a <= 0 || b <= 0) {
+        err = std::string("cannot read ") + ownLink + " and " + initLink +
+              " (nor is VELMORA_HOST_NETNS set), so cannot tell whether this is a private network: refused "
+              "(run inside scripts/testnet.sh or scripts/simnet.sh)";
+        return false;
+    }
+    if (std::strcmp(own, init) == 0) {
+        err = "this is the machine's own network namespace: the emulator runs only inside a private "
+              "network (scripts/testnet.sh or scripts/simnet.sh)";
         return false;
     }
     return true;
@@ -278,7 +299,7 @@ void SimServer::answer(SimTarget &target, const Endpoint &ep, const uint8_t *dat
         Pending p{o.fromOtherPort ? ep.otherFd : ep.commandFd, source, std::move(o.datagram), target.config().name};
         if (target.config().delayMillis <= 0)
             sendNow(p);
-        else
+        else if (pending_.size() < kMaxPending)
             pending_.emplace(due, std::move(p));
     }
     target.storage().afterReplies();
@@ -286,20 +307,26 @@ void SimServer::answer(SimTarget &target, const Endpoint &ep, const uint8_t *dat
 
 void SimServer::receive(int fd, SimTarget *target, bool discovery)
 {
-    uint8_t buffer[2048];
-    for (;;) {
+    // Room for the largest data block a slot can take (65536 bytes and its
+    // header): one byte more tells an oversized datagram apart.
+    receiveBuffer_.resize(kMaxDatagram + 1);
+    uint8_t *const buffer = receiveBuffer_.data();
+    const size_t capacity = receiveBuffer_.size();
+    // A bounded number per round: a flood on one socket must not starve the
+    // others (poll reports this one again in the next round).
+    for (int round = 0; round < kReceivesPerRound; ++round) {
         sockaddr_in6 source{};
         socklen_t len = sizeof source;
-        const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC,
+        const ssize_t n = ::recvfrom(fd, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC,
                                      reinterpret_cast<sockaddr *>(&source), &len);
         if (n < 0)
             return;
-        const size_t size = std::min(static_cast<size_t>(n), sizeof buffer);
+        const size_t size = std::min(static_cast<size_t>(n), capacity);
         if (config_.verbose)
             line("recv " + (discovery ? std::string("discovery") : target->config().name) + " from " + describeSource(source) + ": " +
-                 (static_cast<size_t>(n) > sizeof buffer ? "oversized datagram of " + std::to_string(n) + " bytes"
+                 (static_cast<size_t>(n) > kMaxDatagram ? "oversized datagram of " + std::to_string(n) + " bytes"
                                                           : describeDatagram(buffer, size)));
-        if (static_cast<size_t>(n) > sizeof buffer)
+        if (static_cast<size_t>(n) > kMaxDatagram)
             continue;
         if (!discovery) {
             for (const auto &ep : endpoints_) {
@@ -345,7 +372,8 @@ bool SimServer::serveLogs(int64_t now)
             const int c = ::accept4(log.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (c < 0)
                 break;
-            if (t.rebooting(now)) {
+            if (t.rebooting(now) || log.clients.size() >= kMaxLogClients) {
+                // A target has few log connections to give.
                 ::close(c);
                 continue;
             }
@@ -436,7 +464,8 @@ void SimServer::run(const volatile std::sig_atomic_t &stop)
                 receive(fds[i].fd, endpoints_[(i - 1) / 2].target, false);
             } else {
                 uint8_t junk[2048];
-                while (::recv(fds[i].fd, junk, sizeof junk, MSG_DONTWAIT) >= 0) {
+                for (int k = 0; k < kReceivesPerRound && ::recv(fds[i].fd, junk, sizeof junk, MSG_DONTWAIT) >= 0;
+                     ++k) {
                 }
             }
         }

@@ -32,6 +32,16 @@ public:
 
     const std::string &interfaceName() const { return interface_; }
 
+    // Datagrams read from one socket before the others get their turn.
+    static constexpr int kReceivesPerRound = 64;
+    // Log connections one target keeps open; further ones are closed.
+    static constexpr size_t kMaxLogClients = 16;
+    // The largest datagram read: a data block of 65536 bytes with its header.
+    static constexpr size_t kMaxDatagram = 65536 + 16;
+    // Delayed replies held at once; beyond that new ones are dropped (a
+    // flood against a delaying target must not grow the queue without end).
+    static constexpr size_t kMaxPending = 65536;
+
 private:
     struct Endpoint {
         SimTarget *target = nullptr;
@@ -73,6 +83,7 @@ private:
     std::vector<Endpoint> endpoints_;
     std::vector<LogServer> logs_;
     std::multimap<int64_t, Pending> pending_;
+    std::vector<uint8_t> receiveBuffer_;
 };
 
 // The interface to serve when none is named: the one non-loopback
@@ -81,5 +92,10 @@ bool pickInterface(std::string &name, std::string &err);
 // Refuses the machine's own network: the namespace must not be the one of
 // process 1, and the interface must be a veth.
 bool checkPrivateInterface(const std::string &name, std::string &err);
+// The namespace part of that check on the two namespace links given (the
+// own one and process 1's; hostHint, when process 1's cannot be read, is
+// the text of the namespace the test-network scripts started in): false,
+// with a message, when they are the same or when either is unknown.
+bool checkPrivateNamespace(const char *ownLink, const char *initLink, const char *hostHint, std::string &err);
 
 } // namespace sim

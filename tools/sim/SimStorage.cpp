@@ -39,6 +39,11 @@ constexpr size_t kVersionMaxLength = 64;
 
 using Clock = std::chrono::steady_clock;
 
+// What one slot may hold: the emulator keeps a transfer in memory, so a
+// geometry beyond this (up to 2^48 bytes could be asked for) is refused
+// rather than letting a client make it grow without end.
+constexpr uint64_t kMaxSlotCapacity = uint64_t(1) << 30;
+
 struct Geometry {
     uint32_t blockSize = 1024;
     uint32_t window = 16;
@@ -446,7 +451,12 @@ bool SimStorage::setOption(const std::string &key, const std::string &value, std
         uint32_t &field = key == "block"    ? st.defaultGeometry.blockSize
                           : key == "window" ? st.defaultGeometry.window
                                             : st.defaultGeometry.windowCount;
+        const uint32_t before = field;
         field = uint32_t(n);
+        if (st.defaultGeometry.capacity() > kMaxSlotCapacity) {
+            field = before;
+            return bad("block x window x windows must stay within 1 GiB");
+        }
         st.resizeSlots();
     } else if (key.compare(0, 5, "slot.") == 0) {
         uint64_t index = 0;
@@ -457,6 +467,8 @@ bool SimStorage::setOption(const std::string &key, const std::string &value, std
         Geometry g;
         if (!parseGeometry(value, g))
             return bad("BLOCK,WINDOW,WINDOWCOUNT, each 1..65536");
+        if (g.capacity() > kMaxSlotCapacity)
+            return bad("BLOCK x WINDOW x WINDOWCOUNT must stay within 1 GiB");
         if (index >= st.slots.size()) {
             err = key + ": the target has only " + std::to_string(st.slots.size()) +
                   " slots; give slots= first";
@@ -515,7 +527,8 @@ std::string SimStorage::optionsHelp()
            "  burst=BYTES|none    burst limit the target reports (default none = 65535)\n"
            "  block=S window=W windows=K\n"
            "                      geometry of every slot: block size, blocks per window,\n"
-           "                      window count, each 1..65536 (default 1024, 16, 1024)\n"
+           "                      window count, each 1..65536 (default 1024, 16, 1024);\n"
+           "                      a slot holds at most 1 GiB (S x W x K)\n"
            "  slot.N=S,W,K        geometry of slot index N (0-based, after slots=)\n"
            "  image=PATH          file that receives a written image (slot index N > 0:\n"
            "                      PATH.N)\n"

@@ -122,6 +122,12 @@ void SimTarget::handle(const uint8_t *data, size_t size, int64_t nowMicros, std:
         break;
     }
     case msg::Announce:
+        // A client announces itself with the OK flag set, nothing else.
+        if (header.flags != msg::kFlagOk) {
+            note = "refused: Announce with flags " + std::to_string(header.flags);
+            replies.push_back({buildMessage(msg::AnnounceReply, 0), false});
+            break;
+        }
         announcedName_.assign(reinterpret_cast<const char *>(data) + msg::kHeaderSize, payload);
         note = "announced name \"" + announcedName_ + "\"";
         replies.push_back({buildMessage(msg::AnnounceReply, msg::kFlagOk), false});
@@ -133,6 +139,12 @@ void SimTarget::handle(const uint8_t *data, size_t size, int64_t nowMicros, std:
         replies.push_back({textReply(msg::SourceReply, config_.source), false});
         break;
     case msg::Reboot: {
+        // Mode 1 is the one reboot this target knows.
+        if (header.param0 != 1) {
+            note = "refused: reboot mode " + std::to_string(header.param0);
+            replies.push_back({buildMessage(msg::RebootReply, 0, header.param0), false});
+            break;
+        }
         replies.push_back({buildMessage(msg::RebootReply, msg::kFlagOk, header.param0), false});
         ++reboots_;
         if (config_.rebootSilenceMillis < 0)
