@@ -17,7 +17,6 @@ set(CPACK_PACKAGE_NAME velmora-configure)
 set(CPACK_PACKAGE_VENDOR "The Velmora ASIO configure developers")
 set(CPACK_PACKAGE_CONTACT "Velmora ASIO configure developers <maintainers@velmora.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration tool of the Velmora ASIO network audio driver")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
@@ -27,6 +26,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(WIN32)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "velmora-ctl, command-line companion of Velmora ASIO configure")
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME velmora-ctl-${PROJECT_VERSION}-win64)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
@@ -37,6 +37,8 @@ if(WIN32)
   return()
 endif()
 
+# Each package's description starts with its own summary line (CPack would
+# put a common one in front if CPACK_PACKAGE_DESCRIPTION_SUMMARY were set).
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL main emulator demo)
@@ -48,7 +50,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://velmora.example/asio-configure)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 
 set(CPACK_DEBIAN_MAIN_PACKAGE_NAME velmora-configure)
-set(CPACK_COMPONENT_MAIN_DESCRIPTION
+set(CPACK_DEBIAN_MAIN_DESCRIPTION
     "configuration tool of the Velmora ASIO network audio driver
 velmora-configure chooses what the Velmora ASIO driver does: the network
 interface and the player (target) it streams to, the sample format, the
@@ -63,7 +65,7 @@ The tool looks for the driver's library in its program directory,
 /usr/lib/velmora-configure; the driver itself is not part of this package.")
 
 set(CPACK_DEBIAN_EMULATOR_PACKAGE_NAME velmora-target-sim)
-set(CPACK_COMPONENT_EMULATOR_DESCRIPTION
+set(CPACK_DEBIAN_EMULATOR_DESCRIPTION
     "emulator of Velmora network audio players
 velmora-target-sim answers the Velmora targets' UDP protocol like one or
 more network audio players: discovery, commands, firmware image transfer
@@ -73,7 +75,7 @@ private network namespace; it listens on the host's interfaces.")
 set(CPACK_DEBIAN_DEMO_PACKAGE_NAME velmora-configure-demo)
 set(CPACK_DEBIAN_DEMO_PACKAGE_DEPENDS "velmora-configure (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEMO_PACKAGE_RECOMMENDS velmora-target-sim)
-set(CPACK_COMPONENT_DEMO_DESCRIPTION
+set(CPACK_DEBIAN_DEMO_DESCRIPTION
     "stand-ins of the Velmora ASIO driver for demos and tests
 A stand-in for the driver's library (it reports a settings path and finds
 targets on the local network), for the driver's set-up program and for the
