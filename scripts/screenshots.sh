@@ -5,6 +5,8 @@
 # players in a private network, the stand-in driver) on a virtual display
 # of its own and writes PNGs into docs/screenshots/:
 #   main-dialog.png     the main dialog
+#   main-dialog-compact.png  the main dialog in its compact layout (shipped
+#                       defaults with AsioSetting=Simple: no groups)
 #   debug-monitor.png   the debug monitor, with the stand-in driver's output
 #   update-dialog.png   the update dialog, when the tool has one (its config
 #                       button opens it)
@@ -42,8 +44,16 @@ export DISPLAY=:$n
 for _ in $(seq 1 50); do [ -S "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 [ -S "/tmp/.X11-unix/X$n" ] || die "Xvfb did not start on :$n"
 
-"$here/demo.sh" --no-build --build-dir "$build" -- -style Fusion >"$build/screenshots-demo.log" 2>&1 &
-demo=$!
+start_demo() { # build-dir
+    "$here/demo.sh" --no-build --build-dir "$1" -- -style Fusion >"$build/screenshots-demo.log" 2>&1 &
+    demo=$!
+}
+stop_demo() {
+    kill "$demo" 2>/dev/null
+    wait "$demo" 2>/dev/null
+    demo=
+}
+start_demo "$build"
 
 window() { # title -> window id, waiting up to 30 s
     local id
@@ -70,7 +80,8 @@ click "$main" 450 141
 debug=$(window "Debug") || die "the debug monitor did not open"
 sleep 3 # a few lines of the stand-in driver's output
 shot "$debug" debug-monitor.png
-xdotool key --window "$debug" Escape
+# Close it as a user would (the close button, 450,470 75x23).
+click "$debug" 487 481
 
 # The config button (410,70) opens the update dialog where the tool has one.
 click "$main" 450 81
@@ -79,3 +90,16 @@ if update=$(window "Update"); then
 else
     say "this build has no update dialog: update-dialog.png not taken"
 fi
+stop_demo
+
+# The compact layout: the same programs, with shipped defaults that ask
+# for it, from a copy of the program directory.
+compact=$(mktemp -d "${TMPDIR:-/tmp}/velmora-shots.XXXXXX") || die "cannot create a folder"
+chmod 755 "$compact"
+trap 'cleanup; rm -rf "$compact"' EXIT
+cp -a "$build/bin" "$compact/bin"
+sed -i 's/^AsioSetting=[^\r]*/AsioSetting=Simple/' "$compact/bin/setting_org.inf"
+start_demo "$compact"
+main=$(window "Velmora ASIO configure") || { cat "$build/screenshots-demo.log" >&2; die "the compact dialog did not appear"; }
+shot "$main" main-dialog-compact.png
+stop_demo
