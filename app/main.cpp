@@ -1,5 +1,7 @@
 #include "app/StagingFlag.h"
+#include "app/Translations.h"
 #include "config/Dialog.h"
+#include "src/Platform/Platform.h"
 
 #include <QApplication>
 
@@ -9,6 +11,9 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const bool staging = stagingRequested(argc, argv);
+    // Before the first window: the forms take their texts when built.
+    installTranslations(app, QString::fromStdString(createSystemPlatform()->programDirectory()),
+                        QLocale::system());
 
     int result = 0;
     {

@@ -102,7 +102,9 @@ function(velmora_test name)
       list(APPEND launcher ${CMAKE_CROSSCOMPILING_EMULATOR})
     endif()
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    # Parameterised cases are named by their case names, not by byte dumps
+    # of their parameters (NO_PRETTY_VALUES).
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
                          PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
   endif()
 endfunction()

@@ -71,12 +71,17 @@ case $build in /*) ;; *) build=$PWD/$build ;; esac
 say() { echo "demo: $*" >&2; }
 die() { say "$*"; exit 1; }
 
-# The display first: a long build that ends in "no display" helps nobody.
+# Before the build: a long build that ends in "no display" helps nobody.
+# After the dependencies, which bring xvfb-run, so the command named here
+# is there to run.
 check_display() {
     if [ -z "${DISPLAY:-}" ]; then
         say "no display (DISPLAY is not set). Run it on a virtual one:"
-        say "    xvfb-run -a ./scripts/demo.sh"
+        say "    xvfb-run -a ./scripts/demo.sh${orig_args[*]:+ ${orig_args[*]}}"
         say "or start one yourself: Xvfb :99 -screen 0 1280x800x24 -nolisten tcp & DISPLAY=:99 ./scripts/demo.sh"
+        if ! command -v xvfb-run >/dev/null 2>&1; then
+            say "(xvfb-run is in Debian's package xvfb: apt-get install xvfb xauth)"
+        fi
         exit 1
     fi
     # The tool runs in another network namespace: only the display's unix
@@ -91,8 +96,6 @@ check_display() {
 }
 
 if [ -z "${VELMORA_DEMO_INSIDE:-}" ]; then
-    check_display
-
     if [ -n "$do_build" ]; then
         if [ -x "$here/setup-deps.sh" ]; then
             "$here/setup-deps.sh" || die "the packages the demo needs are missing (see above)"
@@ -101,6 +104,10 @@ if [ -z "${VELMORA_DEMO_INSIDE:-}" ]; then
                 command -v "$tool" >/dev/null 2>&1 || die "'$tool' is missing: apt-get install cmake ninja-build g++ iproute2 qtbase5-dev qttools5-dev"
             done
         fi
+    fi
+    check_display
+
+    if [ -n "$do_build" ]; then
         launcher=()
         command -v ccache >/dev/null 2>&1 &&
             launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

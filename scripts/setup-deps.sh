@@ -25,6 +25,9 @@ packages=(
   nginx-light openssl curl
   # the Windows build of the core and its tests under Wine
   g++-mingw-w64-x86-64-posix wine wine64
+  # packages: dependencies read from the programs, the Debian checker, the
+  # manual page check
+  dpkg-dev lintian man-db
 )
 
 if [ "${1:-}" = "--list" ]; then

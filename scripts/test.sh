@@ -9,7 +9,12 @@
 #   3. builds the fuzz targets with clang/libFuzzer and runs each one for a
 #      short fixed time on its seed corpus (fuzz/corpus/<target>/)
 #   4. cross-builds the Qt-free core for 64-bit Windows and runs its tests
-#      under Wine (scripts/windows-tests.sh)
+#      under Wine (scripts/windows-tests.sh), then packs velmora-ctl.exe
+#      into its ZIP
+#   5. a plain Release build (no sanitizers, no tests; ccache makes it cheap
+#      after the first run) makes the Debian packages, which
+#      scripts/package-test.sh checks with lintian and runs from a scratch
+#      root
 #
 # Any build error, failed test, crash or sanitizer report makes the exit
 # status non-zero. Every stage runs even when an earlier one failed, so one
@@ -17,10 +22,12 @@
 #
 # Environment:
 #   VELMORA_BUILD_PREFIX  prefix of the build folders (default: build-, giving
-#                         build-test, build-fuzz, build-win in the source tree)
+#                         build-test, build-fuzz, build-win, build-pkg in the
+#                         source tree)
 #   VELMORA_JOBS          parallel jobs (default 2)
 #   VELMORA_FUZZ_SECONDS  time per fuzz target (default 20)
-#   VELMORA_SKIP          stages to skip, e.g. "fuzz windows" (default none)
+#   VELMORA_SKIP          stages to skip, e.g. "fuzz windows packages"
+#                         (default none)
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,6 +41,7 @@ skip=" ${VELMORA_SKIP:-} "
 build_test=${prefix}test
 build_fuzz=${prefix}fuzz
 build_win=${prefix}win
+build_pkg=${prefix}pkg
 
 start_all=$(date +%s)
 failures=()
@@ -169,6 +177,31 @@ if [[ $skip != *" windows "* ]]; then
     summary+=("windows:  $(grep -E 'tests passed|tests failed' "$build_win/ctest.log" | tail -1)")
   fi
   echo "windows: $(elapsed "$t0")"
+fi
+
+# ------------------------------------------------- packages (plain build)
+if [[ $skip != *" packages "* ]]; then
+  note "packages: plain Release build ($build_pkg), lintian, installation into a scratch root"
+  t0=$(date +%s)
+  if cmake -S "$root" -B "$build_pkg" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF \
+        "${launcher[@]}" >"$build_pkg.configure.log" 2>&1; then
+    # The sanitizer options above are for the sanitizer build only.
+    if env -u ASAN_OPTIONS -u UBSAN_OPTIONS -u LSAN_OPTIONS cmake --build "$build_pkg" -j"$jobs" &&
+       cmake --build "$build_pkg" --target package >"$build_pkg.package.log" 2>&1; then
+      if "$root/scripts/package-test.sh" "$build_pkg"; then
+        summary+=("packages: $(cd "$build_pkg/packages" && ls *.deb | tr '\n' ' ')checked")
+      else
+        fail "packages: package-test.sh"
+      fi
+    else
+      tail -40 "$build_pkg.package.log" 2>/dev/null
+      fail "packages: build or package target"
+    fi
+  else
+    cat "$build_pkg.configure.log" >&2
+    fail "packages: configure"
+  fi
+  echo "packages: $(elapsed "$t0")"
 fi
 
 # ------------------------------------------------------------------ summary

@@ -92,4 +92,25 @@ if grep -q "No tests were found" "$build/ctest.log"; then
   echo "windows-tests: no tests were found in $build" >&2
   status=1
 fi
+
+# The ZIP of velmora-ctl.exe (with the README, the licence and the
+# changelog), checked for its contents.
+echo "== windows: package"
+if cmake --build "$build" --target package >"$build/package.log" 2>&1; then
+  zip=$(ls "$build"/packages/velmora-ctl-*-win64.zip 2>/dev/null | head -1)
+  if [ -z "$zip" ]; then
+    echo "windows-tests: the package target made no ZIP" >&2
+    status=1
+  else
+    listing=$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip")
+    for f in velmora-ctl.exe README.md LICENSE CHANGELOG.md; do
+      grep -q "/$f\$\|^$f\$\|/$f \|^$f " <<<"$listing" || { echo "windows-tests: $zip lacks $f" >&2; status=1; }
+    done
+    echo "windows: $(basename "$zip") $(stat -c %s "$zip") bytes"
+  fi
+else
+  cat "$build/package.log" >&2
+  echo "windows-tests: the package target failed" >&2
+  status=1
+fi
 exit $status
