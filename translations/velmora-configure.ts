@@ -224,10 +224,6 @@ The driver sends debug output until the file is deleted.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Target and driver updates are not part of this build of the tool.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>DeveloperPreview</source>
         <translation type="unfinished"></translation>
     </message>
@@ -236,6 +232,45 @@ The driver sends debug output until the file is deleted.</source>
 %1
 
 Check that the folder exists and that you may write there, then save again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The settings file
+%1
+was changed by another program since this window loaded it.
+
+Overwrite those changes with the settings shown here?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The driver&apos;s settings file
+%1
+could not be used: %2.
+
+Its content was kept as
+%3%4
+The tool starts with the shipped defaults.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>
+(this replaced an earlier copy of that name).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The driver&apos;s settings file
+%1
+could not be used: %2.
+
+No copy of it could be kept as %3 (%4); saving replaces it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The driver&apos;s settings file
+%1
+cannot be used: %2.
+
+The tool neither reads nor writes it.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -268,6 +303,61 @@ Check that the folder exists and that you may write there, then save again.</sou
     <message>
         <source>The log could not be saved to %1: %2
 Choose another file or folder and save again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Update</name>
+    <message>
+        <source>Setting</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>check</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Current : </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update target</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update : </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>close</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update Host</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Address : </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>dmesg</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Wait: the firmware update is still running</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 KiB/s</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

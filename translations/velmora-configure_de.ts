@@ -229,10 +229,6 @@ The driver sends debug output until the file is deleted.</source>
 Der Treiber sendet Debug-Ausgaben, bis die Datei gelöscht ist.</translation>
     </message>
     <message>
-        <source>Target and driver updates are not part of this build of the tool.</source>
-        <translation>Updates für Zielgeräte und Treiber sind in dieser Version des Programms nicht enthalten.</translation>
-    </message>
-    <message>
         <source>DeveloperPreview</source>
         <translation>Entwicklervorschau</translation>
     </message>
@@ -245,6 +241,64 @@ Check that the folder exists and that you may write there, then save again.</sou
 %1
 
 Prüfen Sie, ob der Ordner existiert und Sie dort schreiben dürfen, und speichern Sie dann erneut.</translation>
+    </message>
+    <message>
+        <source>The settings file
+%1
+was changed by another program since this window loaded it.
+
+Overwrite those changes with the settings shown here?</source>
+        <translation>Die Einstellungsdatei
+%1
+wurde von einem anderen Programm geändert, seit dieses Fenster sie geladen hat.
+
+Diese Änderungen mit den hier gezeigten Einstellungen überschreiben?</translation>
+    </message>
+    <message>
+        <source>The driver&apos;s settings file
+%1
+could not be used: %2.
+
+Its content was kept as
+%3%4
+The tool starts with the shipped defaults.</source>
+        <translation>Die Einstellungsdatei des Treibers
+%1
+konnte nicht verwendet werden: %2.
+
+Ihr Inhalt wurde aufbewahrt als
+%3%4
+Das Programm startet mit den mitgelieferten Vorgaben.</translation>
+    </message>
+    <message>
+        <source>
+(this replaced an earlier copy of that name).</source>
+        <translation>
+(dies ersetzt eine frühere Kopie dieses Namens).</translation>
+    </message>
+    <message>
+        <source>The driver&apos;s settings file
+%1
+could not be used: %2.
+
+No copy of it could be kept as %3 (%4); saving replaces it.</source>
+        <translation>Die Einstellungsdatei des Treibers
+%1
+konnte nicht verwendet werden: %2.
+
+Es konnte keine Kopie als %3 aufbewahrt werden (%4); Speichern ersetzt sie.</translation>
+    </message>
+    <message>
+        <source>The driver&apos;s settings file
+%1
+cannot be used: %2.
+
+The tool neither reads nor writes it.</source>
+        <translation>Die Einstellungsdatei des Treibers
+%1
+kann nicht verwendet werden: %2.
+
+Das Programm liest und schreibt sie nicht.</translation>
     </message>
 </context>
 <context>
@@ -278,6 +332,61 @@ Prüfen Sie, ob der Ordner existiert und Sie dort schreiben dürfen, und speiche
 Choose another file or folder and save again.</source>
         <translation>Das Log konnte nicht in %1 gespeichert werden: %2
 Wählen Sie eine andere Datei oder einen anderen Ordner und speichern Sie erneut.</translation>
+    </message>
+</context>
+<context>
+    <name>Update</name>
+    <message>
+        <source>Setting</source>
+        <translation>Einstellung</translation>
+    </message>
+    <message>
+        <source>check</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>Current : </source>
+        <translation>Aktuell : </translation>
+    </message>
+    <message>
+        <source>update</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>Update target</source>
+        <translation>Ziel-Update</translation>
+    </message>
+    <message>
+        <source>Update : </source>
+        <translation>Neu : </translation>
+    </message>
+    <message>
+        <source>close</source>
+        <translation>Ende</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Update Host</source>
+        <translation>Treiber-Update</translation>
+    </message>
+    <message>
+        <source>Address : </source>
+        <translation>Adresse : </translation>
+    </message>
+    <message>
+        <source>dmesg</source>
+        <translation>dmesg</translation>
+    </message>
+    <message>
+        <source>Wait: the firmware update is still running</source>
+        <translation>Bitte warten: das Firmware-Update läuft noch</translation>
+    </message>
+    <message>
+        <source>%1 KiB/s</source>
+        <translation>%1 KiB/s</translation>
     </message>
 </context>
 </TS>

@@ -85,6 +85,7 @@ bool parseImageCommand(const ParsedArgs &parsed, const std::string &command, std
         expectedCrc = int(std::strtoul(t.c_str(), nullptr, 16));
     }
     const std::string &path = parsed.positional[1];
+    std::string error;
     if (!readImageFile(path, out.image, error)) {
         status = failure(err, command, error);
         return false;
