@@ -8,8 +8,11 @@
 #   main-dialog-compact.png  the main dialog in its compact layout (shipped
 #                       defaults with AsioSetting=Simple: no groups)
 #   debug-monitor.png   the debug monitor, with the stand-in driver's output
-#   update-dialog.png   the update dialog, when the tool has one (its config
+#   update-dialog.png   the update dialog with a player's firmware list (its config
 #                       button opens it)
+#   target-log.png      the target log window of that player (dmesg)
+#   update-done.png     the message box at the end of a firmware update of
+#                       that player; the time from "update" to it is printed
 # BUILD_DIR (default build-demo) must hold a build; demo.sh makes one.
 # The style is pinned (Fusion) so pictures from different machines compare.
 set -uo pipefail
@@ -83,12 +86,44 @@ shot "$debug" debug-monitor.png
 # Close it as a user would (the close button, 450,470 75x23).
 click "$debug" 487 481
 
-# The config button (410,70) opens the update dialog where the tool has one.
+# The config button (410,70) opens the update dialog (its title: "Setting").
 click "$main" 450 81
-if update=$(window "Update"); then
+if update=$(window "Setting"); then
+    # check (310,90 75x23): the selected player's firmware list.
+    click "$update" 347 101
+    sleep 2
     shot "$update" update-dialog.png
+    # dmesg (310,60 75x23): the player's log window, modal.
+    click "$update" 347 71
+    if log=$(window "dmesg"); then
+        sleep 3 # the player's log lines
+        shot "$log" target-log.png
+        click "$log" 487 481 # close (450,470 75x23)
+    else
+        say "the target log window did not open: target-log.png not taken"
+    fi
+    # update (310,120 75x23): the first firmware image of the list, timed
+    # until the message box of the end appears.
+    sleep 1
+    before=$(xdotool search --onlyvisible --name '.' 2>/dev/null | sort)
+    t0=$(date +%s.%N)
+    click "$update" 347 131
+    box=
+    for _ in $(seq 1 1200); do
+        box=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name '.' 2>/dev/null | sort) | head -1)
+        [ -n "$box" ] && break
+        sleep 0.1
+    done
+    if [ -n "$box" ]; then
+        t1=$(date +%s.%N)
+        say "firmware update through the dialog: $(awk "BEGIN { printf \"%.1f\", $t1 - $t0 }") s until the final message box"
+        shot "$box" update-done.png
+        xdotool key --window "$box" Return
+    else
+        say "no message box within 120 s after the firmware update started"
+    fi
 else
-    say "this build has no update dialog: update-dialog.png not taken"
+    say "the update dialog did not open: update-dialog.png not taken"
 fi
 stop_demo
 

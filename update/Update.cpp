@@ -227,15 +227,24 @@ void Update::on_checkButton_clicked()
 
 void Update::replyFinishedList(QNetworkReply *reply)
 {
+    finishList(reply, fwEntries, ui->FwList, ui->updateButton, ui->checkButton,
+               QStringLiteral("Conpleat Dlownload Update List"), QStringLiteral("Error Dlownload Update List"));
+}
+
+// Both lists: an error keeps the previous list; a good reply replaces it.
+void Update::finishList(QNetworkReply *reply, QList<UpdateListEntry> &entries, QComboBox *box,
+                        QPushButton *updateButton, QPushButton *checkButton, const QString &done,
+                        const QString &failed)
+{
     if (reply->error() != QNetworkReply::NoError) {
-        setStatus(QStringLiteral("Error Dlownload Update List"));
+        setStatus(failed);
     } else {
-        setStatus(QStringLiteral("Conpleat Dlownload Update List"));
-        ui->updateButton->setEnabled(false);
-        if (fillList(reply->readAll(), fwEntries, ui->FwList))
-            ui->updateButton->setEnabled(true);
+        setStatus(done);
+        updateButton->setEnabled(false);
+        if (fillList(reply->readAll(), entries, box))
+            updateButton->setEnabled(true);
     }
-    ui->checkButton->setEnabled(true);
+    checkButton->setEnabled(true);
 }
 
 void Update::on_checkDrvButton_clicked()
@@ -247,15 +256,9 @@ void Update::on_checkDrvButton_clicked()
 
 void Update::replyFinishedDrvList(QNetworkReply *reply)
 {
-    if (reply->error() != QNetworkReply::NoError) {
-        setStatus(QStringLiteral("Error Drv Dlownload Update List"));
-    } else {
-        setStatus(QStringLiteral("Conpleat Drv Dlownload Update List"));
-        ui->updateDrvButton->setEnabled(false);
-        if (fillList(reply->readAll(), drvEntries, ui->DrvList))
-            ui->updateDrvButton->setEnabled(true);
-    }
-    ui->checkDrvButton->setEnabled(true);
+    finishList(reply, drvEntries, ui->DrvList, ui->updateDrvButton, ui->checkDrvButton,
+               QStringLiteral("Conpleat Drv Dlownload Update List"),
+               QStringLiteral("Error Drv Dlownload Update List"));
 }
 
 // -------------------------------------------------------- target version

@@ -14,7 +14,9 @@
 #include <memory>
 #include <string>
 
+class QComboBox;
 class QNetworkAccessManager;
+class QPushButton;
 class QNetworkReply;
 class QThread;
 
@@ -74,6 +76,8 @@ private:
     friend class UpdateProbe; // tests look at the in-memory state
 
     void searchTargets(uint64_t targetIdentifier, const NodeAddress &selected);
+    void finishList(QNetworkReply *reply, QList<UpdateListEntry> &entries, QComboBox *box, QPushButton *updateButton,
+                    QPushButton *checkButton, const QString &done, const QString &failed);
     QNetworkReply *get(QNetworkAccessManager *manager, const std::string &url, qint64 maxBytes);
     void setStatus(const QString &text);
     void showBox(const QString &text);
