@@ -1,5 +1,5 @@
 #include "config/Dialog.h"
-#include "config/FormFont.h"
+#include "config/formfont/FormFont.h"
 #include "ui_Dialog.h"
 
 #include "settings/SettingsFiles.h"

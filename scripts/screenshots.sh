@@ -105,12 +105,12 @@ if update=$(window "Setting"); then
     # update (310,120 75x23): the first firmware image of the list, timed
     # until the message box of the end appears.
     sleep 1
-    before=$(xdotool search --onlyvisible --name '.' 2>/dev/null | sort)
+    before=$(xdotool search --onlyvisible --class velmora-configure 2>/dev/null | sort)
     t0=$(date +%s.%N)
     click "$update" 347 131
     box=
     for _ in $(seq 1 1200); do
-        box=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name '.' 2>/dev/null | sort) | head -1)
+        box=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --class velmora-configure 2>/dev/null | sort) | head -1)
         [ -n "$box" ] && break
         sleep 0.1
     done

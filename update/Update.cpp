@@ -1,6 +1,8 @@
 #include "update/Update.h"
 #include "ui_Update.h"
 
+#include "config/formfont/FormFont.h"
+
 #include "src/Network/AddressText.h"
 #include "src/Network/Crc16.h"
 #include "src/Network/Dmesg/Dmesg.h"
@@ -71,6 +73,10 @@ Update::Update(bool staging_, bool developerPreview_, uint64_t targetIdentifier,
 {
     (void)po;
     ui->setupUi(this);
+    // The fixed-pixel form shows its labels and buttons whole.
+    fitFormFont(this, {ui->label_current, ui->label_menu, ui->label_update, ui->label_menu_Drv,
+                       ui->label_current_Drv, ui->label_update_Drv, ui->label_address, ui->checkButton,
+                       ui->updateButton, ui->closeButton, ui->checkDrvButton, ui->updateDrvButton, ui->dmesgButton});
     setWindowFlag(Qt::WindowCloseButtonHint, false);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     connect(listManager, &QNetworkAccessManager::finished, this, &Update::replyFinishedList);

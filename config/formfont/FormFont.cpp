@@ -1,4 +1,4 @@
-#include "config/FormFont.h"
+#include "config/formfont/FormFont.h"
 
 #include <QAbstractButton>
 #include <QFontDatabase>
