@@ -118,7 +118,7 @@ if update=$(window "Setting"); then
         t1=$(date +%s.%N)
         say "firmware update through the dialog: $(awk "BEGIN { printf \"%.1f\", $t1 - $t0 }") s until the final message box"
         shot "$box" update-done.png
-        xdotool key --window "$box" Return
+        xdotool windowfocus --sync "$box" key Return 2>/dev/null || true
     else
         say "no message box within 120 s after the firmware update started"
     fi
