@@ -7,7 +7,8 @@
 // accepts it, its length word gives exactly its size, its pad bytes lie
 // after the header and are zero, and it is at most 1500 bytes. Normal and
 // refusing targets answer a request with its reply command (one more than
-// the request's), and the refusing one never sets the OK flag.
+// the request's), the refusing one never sets the OK flag, a malformed
+// request gets no answer, and a rebooting target stays silent.
 #include "src/Network/Message.h"
 #include "tools/sim/SimTarget.h"
 
