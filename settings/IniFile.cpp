@@ -58,6 +58,18 @@ bool hasControlByte(const std::string &s)
     return false;
 }
 
+// Whether the reader would take "name=..." back as this very name: not
+// empty, no "=" in it, no space at either end, and not starting like a
+// comment or a section line. Any other name would be read back as another
+// key (or dropped), so the value would be lost or land under a forged key.
+bool readsBackAsName(const std::string &name)
+{
+    if (name.empty() || name.find('=') != std::string::npos)
+        return false;
+    const char first = name.front();
+    return first != ' ' && first != ';' && first != '#' && first != '[' && name.back() != ' ';
+}
+
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -153,7 +165,8 @@ bool IniFile::write(const std::string &path, fileio::FileError *error) const
         }
         for (const auto &entry : section.second) {
             if (!entry.second.value.empty() &&
-                (hasControlByte(entry.first) || hasControlByte(entry.second.value))) {
+                (hasControlByte(entry.first) || hasControlByte(entry.second.value) ||
+                 !readsBackAsName(entry.first))) {
                 if (error)
                     *error = fileio::FileError::Invalid;
                 return false;

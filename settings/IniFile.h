@@ -30,7 +30,10 @@ public:
     bool read(const std::string &path, fileio::FileError *error = nullptr);
     // Writes text() to path (fileio::replaceFile: a temporary file beside
     // the target replaces it, so a failed write leaves the old file as it
-    // was). Invalid when a name or value holds a control byte.
+    // was). Invalid when a name or value holds a control byte, or a name
+    // would not read back as itself (empty, holding "=", a space at either
+    // end, or starting with ";", "#" or "["). Spaces around a value are not
+    // kept: the reader (the driver's too) trims them.
     bool write(const std::string &path, fileio::FileError *error = nullptr) const;
     std::string text() const;
 

@@ -136,6 +136,36 @@ TEST(IniWrite, RefusesImageTheReaderWouldReject)
     EXPECT_TRUE(ini.write(path));
 }
 
+// A name the reader would take back as another key (or drop) is refused as
+// well: "Find=IP" would come back as "Find" holding "IP=...", a forged key.
+TEST(IniWrite, RefusesNameThatWouldNotReadBackAsItself)
+{
+    TempDir dir;
+    const std::string path = dir.file("setting.inf");
+    const std::string old = "[global]\r\nFindIP=fe80::1\r\n\r\n";
+    writeBytes(path, old);
+    const char *const bad[] = {"",        "Find=IP", "=FindIP", " FindIP",
+                               "FindIP ", ";FindIP", "#FindIP", "[FindIP]"};
+    for (const char *name : bad) {
+        IniFile ini;
+        ASSERT_TRUE(ini.read(path));
+        ini.set(name, "fe80::2");
+        fileio::FileError error = fileio::FileError::None;
+        EXPECT_FALSE(ini.write(path, &error)) << '"' << name << '"';
+        EXPECT_EQ(error, fileio::FileError::Invalid) << '"' << name << '"';
+        EXPECT_EQ(readBytes(path), old) << '"' << name << '"';
+    }
+    // Inner spaces and the other signs are names like any other; spaces
+    // around a value are trimmed by the reader, as the driver trims them.
+    IniFile ini;
+    ini.set("Find IP;#[]", "  fe80::2 ");
+    ASSERT_TRUE(ini.write(path));
+    IniFile back;
+    ASSERT_TRUE(back.read(path));
+    EXPECT_EQ(back.get("Find IP;#[]"), "fe80::2");
+    EXPECT_EQ(back.sections().at(IniFile::kGlobal).size(), 1u);
+}
+
 TEST(IniPaths, Utf8NamesReachTheFileSystemAsTheirCharacters)
 {
     TempDir dir;
