@@ -50,25 +50,13 @@ bool collectHellos(TargetClient &client, const std::vector<Probe> &probes, Hello
 {
     DatagramChannel &ch = client.channel();
     const std::vector<uint8_t> hello = buildMessage(msg::Hello);
-    std::vector<uint8_t> datagram;
     for (int pass = 0; pass < kPasses; ++pass) {
         for (const Probe &probe : probes) {
             NodeAddress to = probe.destination;
             to.setHostPort(msg::kDiscoveryPort);
             (void)ch.sendTo(hello.data(), hello.size(), to, false);
-            const int64_t deadline = ch.now() + kListenMicros;
-            int wait = ch.waitReadable(kListenMicros);
-            while (wait == 2) {
-                NodeAddress source;
-                ch.receiveFrom(datagram, source);
-                if (accepts(probe, source))
-                    keepHelloReply(replies, source, datagram);
-                const uint32_t left = microsUntil(deadline, ch.now());
-                if (left == 0)
-                    break;
-                wait = ch.waitReadable(left);
-            }
-            if (wait == 0)
+            if (!listenForHelloReplies(ch, kListenMicros, replies,
+                                       [&](const NodeAddress &source) { return accepts(probe, source); }))
                 return false;
         }
     }

@@ -38,6 +38,25 @@ bool keepHelloReply(HelloReplies &replies, const NodeAddress &source, const std:
     return true;
 }
 
+bool listenForHelloReplies(DatagramChannel &ch, uint32_t micros, HelloReplies &replies,
+                           const std::function<bool(const NodeAddress &)> &accept)
+{
+    std::vector<uint8_t> datagram;
+    const int64_t deadline = ch.now() + micros;
+    int wait = ch.waitReadable(micros);
+    while (wait == 2) {
+        NodeAddress source;
+        ch.receiveFrom(datagram, source);
+        if (!accept || accept(source))
+            keepHelloReply(replies, source, datagram);
+        const uint32_t left = microsUntil(deadline, ch.now());
+        if (left == 0)
+            break;
+        wait = ch.waitReadable(left);
+    }
+    return wait != 0;
+}
+
 bool acceptHelloReplies(TargetClient &client, const HelloReplies &replies, TargetMap &result)
 {
     const int64_t announceDeadline = client.channel().now() + kAnnounceMicros;
@@ -69,25 +88,12 @@ bool discover(TargetClient &client, TargetMap &result, uint8_t mode)
     DatagramChannel &ch = client.channel();
     HelloReplies replies;
     const std::vector<uint8_t> hello = buildMessage(msg::Hello, 0, mode);
-    std::vector<uint8_t> datagram;
 
     for (int pass = 0; pass < kPasses; ++pass) {
         for (const NodeAddress &iface : client.interfaces()) {
             // A failed send only leaves its error in the socket.
             (void)ch.sendTo(hello.data(), hello.size(), allNodes(iface.interfaceIndex), false);
-            const int64_t deadline = ch.now() + kListenMicros;
-            int wait = ch.waitReadable(kListenMicros);
-            while (wait == 2) {
-                NodeAddress source;
-                ch.receiveFrom(datagram, source);
-                keepHelloReply(replies, source, datagram);
-                // The window ends on time whatever keeps arriving.
-                const uint32_t left = microsUntil(deadline, ch.now());
-                if (left == 0)
-                    break;
-                wait = ch.waitReadable(left);
-            }
-            if (wait == 0)
+            if (!listenForHelloReplies(ch, kListenMicros, replies))
                 return false;
         }
     }

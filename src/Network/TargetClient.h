@@ -102,6 +102,11 @@ bool discover(TargetClient &client, TargetMap &result, uint8_t mode);
 // source (replacing an earlier one), unless the search already holds
 // kMaxDiscoverySources other sources; false when the datagram was dropped.
 bool keepHelloReply(HelloReplies &replies, const NodeAddress &source, const std::vector<uint8_t> &datagram);
+// One listen window of micros after a Hello: every datagram that arrives is
+// kept through keepHelloReply when accept (if given) takes its source. The
+// window ends on time whatever keeps arriving. False when the wait failed.
+bool listenForHelloReplies(DatagramChannel &channel, uint32_t micros, HelloReplies &replies,
+                           const std::function<bool(const NodeAddress &)> &accept = nullptr);
 // Announces the client to every source (within the announce deadline), then
 // filters by identifier and fills result. False when an announcement failed
 // at transport level (what was filled until then stays).
