@@ -5,6 +5,7 @@
 // file must be exactly the expected image.
 
 #include "tests/config/DialogFixture.h"
+#include "tests/config/FixturePlatform.h"
 #include "tests/driver/ChildProcess.h"
 
 #include <QComboBox>
@@ -24,27 +25,6 @@ std::string env(const char *name)
     const char *v = std::getenv(name);
     return v ? v : "";
 }
-
-// The system's platform layer with the fixture as program directory.
-class FixturePlatform : public Platform {
-public:
-    explicit FixturePlatform(std::string dir) : dir_(std::move(dir)), system_(createSystemPlatform()) {}
-    std::string programDirectory() override { return dir_; }
-    DllVelmorafindFn findDriverEntry(const std::string &dir) override { return system_->findDriverEntry(dir); }
-    bool runSetupProgram(const std::string &dir) override
-    {
-        ++setupRuns;
-        return system_->runSetupProgram(dir);
-    }
-    bool removeFile(const std::string &path) override { return system_->removeFile(path); }
-    bool listLinkLocalInterfaces(InterfaceMap &out) override { return system_->listLinkLocalInterfaces(out); }
-    char separator() const override { return system_->separator(); }
-    int setupRuns = 0;
-
-private:
-    std::string dir_;
-    std::unique_ptr<Platform> system_;
-};
 
 // Namespace 1: "Studio" with two outputs on one address; namespace 2:
 // "Living Room".

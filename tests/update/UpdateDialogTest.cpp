@@ -11,6 +11,7 @@
 #include "config/Dialog.h"
 #include "src/Network/AddressText.h"
 #include "src/Platform/Platform.h"
+#include "tests/config/FixturePlatform.h"
 #include "tests/driver/ChildProcess.h"
 #include "update/Update.h"
 #include "update/UpdateWorker.h"
@@ -518,22 +519,6 @@ TEST(UpdateFirmware, OneBitChecksumDifferenceNeverReachesTheTarget)
 // -------------------------------------------------------- driver update
 
 namespace {
-
-// The system's platform layer with a fixture folder as program directory.
-class FixturePlatform : public Platform {
-public:
-    explicit FixturePlatform(std::string dir) : dir_(std::move(dir)), system_(createSystemPlatform()) {}
-    std::string programDirectory() override { return dir_; }
-    DllVelmorafindFn findDriverEntry(const std::string &dir) override { return system_->findDriverEntry(dir); }
-    bool runSetupProgram(const std::string &dir) override { return system_->runSetupProgram(dir); }
-    bool removeFile(const std::string &path) override { return system_->removeFile(path); }
-    bool listLinkLocalInterfaces(InterfaceMap &out) override { return system_->listLinkLocalInterfaces(out); }
-    char separator() const override { return system_->separator(); }
-
-private:
-    std::string dir_;
-    std::unique_ptr<Platform> system_;
-};
 
 // Records when watched windows hide.
 class HideOrder : public QObject {
