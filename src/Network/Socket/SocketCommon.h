@@ -2,9 +2,9 @@
 
 // Pieces of the socket layer that both platform files use: the rules that
 // do not depend on the system (which kinds are streams, which scope a bind
-// or a send uses, how the adapter map is filled, how long a send is
-// repeated) and the conversion between NodeAddress and the system's IPv6
-// socket address. Private to the socket layer.
+// or a send uses, how the adapter map is filled and filtered, how long a
+// send is repeated) and the conversion between NodeAddress and the
+// system's IPv6 socket address. Private to the socket layer and its tests.
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -16,8 +16,11 @@
 
 #include "src/Network/Socket/Socket.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace socketcommon {
 
@@ -95,18 +98,34 @@ inline void fromSockaddr(const sockaddr_storage &ss, NodeAddress &out)
     out = a;
 }
 
-// One IPv6 address of an adapter for the adapter map (the key is the
-// address and the low 16 bits of the interface index): the new entry to
-// fill in, or null when the map has that key already (the first one stays).
-inline InterfaceInfo *newAdapterEntry(InterfaceMap &out, const void *address, uint32_t index)
-{
-    NodeAddress key;
-    std::memcpy(key.address, address, 16);
-    key.interfaceIndex = static_cast<uint16_t>(index & 0xffff);
-    if (out.count(key) != 0)
-        return nullptr;
-    return &out[key];
-}
+// One adapter as the system reports it, in the form both platforms can
+// give: its interface index (full width), its texts in UTF-8 (not yet cut
+// to the buffer the adapter map allows) and its IPv6 unicast addresses in
+// the order the system lists them.
+struct AdapterRecord {
+    uint32_t index = 0;
+    std::string friendlyName;
+    std::string description;
+    std::vector<std::array<uint8_t, 16>> addresses;
+};
+
+// The texts of an adapter go through a buffer of this many bytes, the
+// terminating zero included: a longer UTF-8 text becomes empty.
+constexpr size_t kAdapterTextBuffer = 2049;
+
+// The adapter map of a list of adapters, in their order: one entry per
+// (address, port 0, interface index cut to 16 bits); the first adapter
+// that lists a key keeps it. out is cleared first. Both platforms fill the
+// map through this, so tests can feed it any adapter list.
+void fillAdapterMap(const std::vector<AdapterRecord> &adapters, InterfaceMap &out);
+
+// Erases every entry whose address does not begin with exactly the bytes
+// FE 80 (not a 10-bit prefix: fe81:: and febf:: go too).
+void keepLinkLocal(InterfaceMap &map);
+
+// Whether a failed send call may be repeated: the system's "would block"
+// and "no buffer space" codes (platform files define it).
+bool retryableSendError(int code);
 
 // A send that keeps failing with "would block" or "no buffer space" is
 // repeated, but not forever: a busy link drains its queue within
@@ -115,24 +134,59 @@ inline InterfaceInfo *newAdapterEntry(InterfaceMap &out, const void *address, ui
 class SendRetry {
 public:
     static constexpr int64_t kBoundMicros = 2000000;
+    static constexpr int kImmediateTries = 16;
     enum class Next { GiveUp, Now, AfterPause };
 
-    // After a failed try that may be repeated: give up once the bound has
-    // passed since the first failure; repeat at once for the first few
-    // tries, then after a short pause so that the queue can drain.
-    Next next()
+    // After a failed try that may be repeated, at time now: give up once
+    // the bound has passed since the first failure; repeat at once for the
+    // first few tries, then after a short pause so that the queue can drain.
+    Next next(int64_t now)
     {
-        const int64_t now = nowMicros();
         if (firstFailure_ < 0)
             firstFailure_ = now;
         else if (now - firstFailure_ > kBoundMicros)
             return Next::GiveUp;
-        return ++attempts_ > 16 ? Next::AfterPause : Next::Now;
+        return ++attempts_ > kImmediateTries ? Next::AfterPause : Next::Now;
     }
 
 private:
     int64_t firstFailure_ = -1;
     int attempts_ = 0;
 };
+
+// What one send call did.
+enum class SendAttempt {
+    Whole,       // the whole datagram went out
+    Short,       // fewer bytes than the datagram went out
+    Retryable,   // failed with "would block" or "no buffer space"
+    Interrupted, // interrupted by a signal before anything was sent
+    Failed,      // failed with any other error
+};
+
+// The send rules of sendTo around one platform send call: with retry, a
+// retryable failure or a short send sends the whole datagram again (within
+// the bound of SendRetry, pausing after the first tries); without retry
+// both fail. An interrupted call is repeated either way, within the same
+// bound. attempt() makes one send call, clock() gives microseconds,
+// pause() waits a moment.
+template <typename Attempt, typename Clock, typename Pause>
+bool sendWithRetry(bool retry, Attempt attempt, Clock clock, Pause pause)
+{
+    SendRetry again;
+    for (;;) {
+        const SendAttempt a = attempt();
+        if (a == SendAttempt::Whole)
+            return true;
+        if (a == SendAttempt::Failed)
+            return false;
+        if (a != SendAttempt::Interrupted && !retry)
+            return false;
+        const SendRetry::Next next = again.next(clock());
+        if (next == SendRetry::Next::GiveUp)
+            return false;
+        if (next == SendRetry::Next::AfterPause)
+            pause();
+    }
+}
 
 } // namespace socketcommon

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 // The socket layer over BSD sockets and getifaddrs (Linux). It keeps the
 // behaviour of the Winsock implementation: the same options in the same
@@ -205,30 +206,19 @@ bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &desti
     sockaddr_in6 sa;
     toSockaddr(destination, sendScope(fixedInterface_, destination), sa);
 
-    SendRetry again;
-    for (;;) {
-        const ssize_t sent =
-            ::sendto(fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
-        if (sent >= 0 && static_cast<size_t>(sent) == length)
-            return true;
-        if (sent < 0) {
+    return sendWithRetry(
+        retry,
+        [&] {
+            const ssize_t sent =
+                ::sendto(fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
+            if (sent >= 0)
+                return static_cast<size_t>(sent) == length ? SendAttempt::Whole : SendAttempt::Short;
             if (errno == EINTR)
-                continue;
+                return SendAttempt::Interrupted;
             lastError_ = errno;
-            if (!retry)
-                return false;
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOBUFS)
-                return false;
-        } else if (!retry) {
-            return false;
-        }
-        // Repeat the whole datagram until the bound.
-        const SendRetry::Next next = again.next();
-        if (next == SendRetry::Next::GiveUp)
-            return false;
-        if (next == SendRetry::Next::AfterPause)
-            sleepMicros(100);
-    }
+            return retryableSendError(errno) ? SendAttempt::Retryable : SendAttempt::Failed;
+        },
+        nowMicros, [] { sleepMicros(100); });
 }
 
 bool Socket::receiveFrom(std::vector<uint8_t> &buffer, NodeAddress &source)
@@ -300,23 +290,40 @@ int64_t nowMicros()
     return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+bool socketcommon::retryableSendError(int code)
+{
+    return code == EAGAIN || code == EWOULDBLOCK || code == ENOBUFS;
+}
+
 bool listAdapterAddresses(InterfaceMap &out)
 {
     out.clear();
     ifaddrs *list = nullptr;
     if (::getifaddrs(&list) != 0)
         return false;
+    // getifaddrs lists one entry per address: gather them per adapter.
+    std::vector<AdapterRecord> adapters;
     for (ifaddrs *ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
         if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET6 || ifa->ifa_name == nullptr)
             continue;
         const auto *sa = reinterpret_cast<const sockaddr_in6 *>(ifa->ifa_addr);
-        InterfaceInfo *info = newAdapterEntry(out, &sa->sin6_addr, ::if_nametoindex(ifa->ifa_name));
-        if (info == nullptr)
-            continue;
-        info->friendlyName = ifa->ifa_name;
-        info->description = describe(ifa->ifa_name);
+        AdapterRecord *adapter = nullptr;
+        for (AdapterRecord &a : adapters) {
+            if (a.friendlyName == ifa->ifa_name)
+                adapter = &a;
+        }
+        if (adapter == nullptr) {
+            adapters.emplace_back();
+            adapter = &adapters.back();
+            adapter->index = ::if_nametoindex(ifa->ifa_name);
+            adapter->friendlyName = ifa->ifa_name;
+            adapter->description = describe(ifa->ifa_name);
+        }
+        adapter->addresses.emplace_back();
+        std::memcpy(adapter->addresses.back().data(), &sa->sin6_addr, 16);
     }
     ::freeifaddrs(list);
+    fillAdapterMap(adapters, out);
     // As on Windows: a host without IPv6 data is a failure with an empty map.
     return !out.empty();
 }

@@ -32,7 +32,6 @@ constexpr int kLineExitRegistration = 65;
 constexpr int kLineStartup = 68;
 constexpr int kWouldBlock = 10035; // WSAEWOULDBLOCK
 constexpr int kNoBuffers = 10055;  // WSAENOBUFS
-constexpr int kNameBuffer = 2049;
 
 bool started = false;
 
@@ -47,18 +46,27 @@ void setInt(SOCKET s, int level, int option, int value)
     (void)setsockopt(s, level, option, reinterpret_cast<const char *>(&v), sizeof v);
 }
 
+// The whole UTF-8 form; the adapter map decides what fits its buffer.
 std::string toUtf8(const wchar_t *text)
 {
     if (text == nullptr)
         return {};
-    char buffer[kNameBuffer];
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, kNameBuffer, nullptr, nullptr);
-    if (n <= 0)
-        return {}; // does not fit (or cannot be converted)
-    return std::string(buffer);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {}; // empty, or cannot be converted
+    std::string out(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr) != size)
+        return {};
+    out.resize(static_cast<size_t>(size - 1)); // without the terminator
+    return out;
 }
 
 } // namespace
+
+bool socketcommon::retryableSendError(int code)
+{
+    return code == kWouldBlock || code == kNoBuffers;
+}
 
 Socket::Socket() : handle_(static_cast<intptr_t>(INVALID_SOCKET))
 {
@@ -177,26 +185,17 @@ bool Socket::sendTo(const uint8_t *data, size_t length, const NodeAddress &desti
     const SOCKET s = static_cast<SOCKET>(handle_);
     sockaddr_in6 sa;
     toSockaddr(destination, sendScope(fixedInterface_, destination), sa);
-    SendRetry again;
-    for (;;) {
-        const int sent = sendto(s, reinterpret_cast<const char *>(data), static_cast<int>(length), 0,
-                                reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
-        if (sent >= 0 && static_cast<size_t>(sent) == length)
-            return true;
-        if (sent < 0) {
+    return sendWithRetry(
+        retry,
+        [&] {
+            const int sent = sendto(s, reinterpret_cast<const char *>(data), static_cast<int>(length), 0,
+                                    reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
+            if (sent >= 0)
+                return static_cast<size_t>(sent) == length ? SendAttempt::Whole : SendAttempt::Short;
             lastError_ = WSAGetLastError();
-            if (!retry || (lastError_ != kWouldBlock && lastError_ != kNoBuffers))
-                return false;
-        } else if (!retry) {
-            return false;
-        }
-        // Repeat the whole datagram until the bound.
-        const SendRetry::Next next = again.next();
-        if (next == SendRetry::Next::GiveUp)
-            return false;
-        if (next == SendRetry::Next::AfterPause)
-            Sleep(1);
-    }
+            return retryableSendError(lastError_) ? SendAttempt::Retryable : SendAttempt::Failed;
+        },
+        nowMicros, [] { Sleep(1); });
 }
 
 bool Socket::receiveFrom(std::vector<uint8_t> &buffer, NodeAddress &source)
@@ -269,20 +268,23 @@ bool listAdapterAddresses(InterfaceMap &out)
     auto *list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
     if (GetAdaptersAddresses(AF_INET6, 0, nullptr, list, &size) != NO_ERROR)
         return false;
+    std::vector<AdapterRecord> adapters;
     for (IP_ADAPTER_ADDRESSES *adapter = list; adapter != nullptr; adapter = adapter->Next) {
+        AdapterRecord record;
         // Wine reports Ipv6IfIndex 0; the interface index is the same there.
-        const DWORD index = adapter->Ipv6IfIndex != 0 ? adapter->Ipv6IfIndex : adapter->IfIndex;
+        record.index = adapter->Ipv6IfIndex != 0 ? adapter->Ipv6IfIndex : adapter->IfIndex;
+        record.friendlyName = toUtf8(adapter->FriendlyName);
+        record.description = toUtf8(adapter->Description);
         for (IP_ADAPTER_UNICAST_ADDRESS *u = adapter->FirstUnicastAddress; u != nullptr; u = u->Next) {
             const sockaddr *sa = u->Address.lpSockaddr;
             if (sa == nullptr || sa->sa_family != AF_INET6)
                 continue;
-            InterfaceInfo *info =
-                newAdapterEntry(out, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, index);
-            if (info == nullptr)
-                continue;
-            info->friendlyName = toUtf8(adapter->FriendlyName);
-            info->description = toUtf8(adapter->Description);
+            record.addresses.emplace_back();
+            std::memcpy(record.addresses.back().data(), &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr,
+                        16);
         }
+        adapters.push_back(std::move(record));
     }
+    fillAdapterMap(adapters, out);
     return true;
 }
