@@ -32,7 +32,15 @@ std::string testNetworkProblem()
 
 bool SimProcess::start(int k, const std::vector<std::string> &args, std::string &error)
 {
+    return startProgram(k, envText("VELMORA_PROGRAM_DIR") + "/velmora-target-sim", args, error);
+}
+
+bool SimProcess::startProgram(int k, const std::string &program, const std::vector<std::string> &args,
+                              std::string &error)
+{
     stop();
+    const size_t slash = program.rfind('/');
+    name_ = slash == std::string::npos ? program : program.substr(slash + 1);
     const std::string prefix = envText(("VELMORA_NS_T" + std::to_string(k)).c_str());
     if (prefix.empty()) {
         error = "no prefix for target namespace " + std::to_string(k);
@@ -42,7 +50,7 @@ bool SimProcess::start(int k, const std::vector<std::string> &args, std::string 
     std::istringstream words(prefix);
     for (std::string w; words >> w;)
         argv.push_back(w);
-    argv.push_back(envText("VELMORA_PROGRAM_DIR") + "/velmora-target-sim");
+    argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
 
     char path[] = "/tmp/velmora-sim-out.XXXXXX";
@@ -78,12 +86,12 @@ bool SimProcess::start(int k, const std::vector<std::string> &args, std::string 
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            error = "the emulator ended at start: " + out;
+            error = name_ + " ended at start: " + out;
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    error = "the emulator did not get ready within 10 s: " + output();
+    error = name_ + " did not get ready within 10 s: " + output();
     stop();
     return false;
 }
@@ -98,7 +106,7 @@ SimProcess::~SimProcess()
 void SimProcess::stop()
 {
     if (pid_ > 0) {
-        childexit::stopChecked(pid_, "velmora-target-sim", [this] { return output(); });
+        childexit::stopChecked(pid_, name_, [this] { return output(); });
         pid_ = -1;
     }
 }
