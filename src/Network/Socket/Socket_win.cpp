@@ -261,12 +261,25 @@ int64_t nowMicros()
 bool listAdapterAddresses(InterfaceMap &out)
 {
     out.clear();
+    // Only the unicast addresses and the names are read. Skipping the DNS
+    // servers matters beyond speed: Wine fails the whole call with
+    // DNS_ERROR_NO_DNS_SERVERS (9852) when the resolver knows no IPv6 name
+    // server, which is the rule on an IPv4-only network.
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
     ULONG size = 0;
-    if (GetAdaptersAddresses(AF_INET6, 0, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW)
+    if (GetAdaptersAddresses(AF_INET6, flags, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW)
         return false;
-    std::vector<unsigned char> buffer(size);
-    auto *list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
-    if (GetAdaptersAddresses(AF_INET6, 0, nullptr, list, &size) != NO_ERROR)
+    std::vector<unsigned char> buffer;
+    IP_ADAPTER_ADDRESSES *list = nullptr;
+    // The list can grow between the size query and the call (an adapter
+    // comes up): ask again with the new size, a few times at most.
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.assign(size, 0);
+        list = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer.data());
+        result = GetAdaptersAddresses(AF_INET6, flags, nullptr, list, &size);
+    }
+    if (result != NO_ERROR)
         return false;
     std::vector<AdapterRecord> adapters;
     for (IP_ADAPTER_ADDRESSES *adapter = list; adapter != nullptr; adapter = adapter->Next) {
