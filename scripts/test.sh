@@ -70,9 +70,10 @@ fi
 # Sanitizers: any report fails the test that triggered it. The tests get
 # these from the build too (velmora_test); set here for everything else the
 # run starts (test discovery, scripts).
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0
-export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0
+# A report exits with 86, a status none of our programs uses.
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=86
+export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:exitcode=86
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0:exitcode=86
 # Qt wants a private runtime folder.
 export XDG_RUNTIME_DIR=$build_test-xdg
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
