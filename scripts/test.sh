@@ -10,7 +10,8 @@
 #      short fixed time on its seed corpus (fuzz/corpus/<target>/)
 #   4. cross-builds the Qt-free core for 64-bit Windows and runs its tests
 #      under Wine (scripts/windows-tests.sh), then packs velmora-ctl.exe
-#      into its ZIP
+#      into its ZIP; then runs velmora-ctl.exe under Wine against the
+#      emulator in the private test network (scripts/windows-net-tests.sh)
 #   5. a plain Release build (no sanitizers, no tests; ccache makes it cheap
 #      after the first run) makes the Debian packages, which
 #      scripts/package-test.sh checks with lintian and runs from a scratch
@@ -176,6 +177,18 @@ if [[ $skip != *" windows "* ]]; then
   VELMORA_JOBS=$jobs "$root/scripts/windows-tests.sh" "$build_win" || fail "Windows build/tests"
   if [ -f "$build_win/ctest.log" ]; then
     summary+=("windows:  $(grep -E 'tests passed|tests failed' "$build_win/ctest.log" | tail -1)")
+  fi
+  # The Windows velmora-ctl.exe against the emulator (from the sanitizer
+  # build) in the private test network.
+  note "Windows build under Wine in the private test network"
+  if [ -x "$build_test/bin/velmora-target-sim" ] && [ -x "$build_test/bin/velmora-ctl" ]; then
+    if "$root/scripts/windows-net-tests.sh" "$build_win" "$build_test/bin" 2>&1 | tee "$build_win/net.log"; then
+      summary+=("wine-net: $(grep -c '^windows-net: ok' "$build_win/net.log") checks of velmora-ctl.exe in the private network passed")
+    else
+      fail "Windows build in the private network (log: $build_win/net.log)"
+    fi
+  else
+    fail "Windows build in the private network: the sanitizer build's emulator and velmora-ctl are missing"
   fi
   echo "windows: $(elapsed "$t0")"
 fi

@@ -76,17 +76,25 @@ TEST_F(Deadlines, TransactionEndsOnTimeUnderAFloodAndStillTakesAReply)
         bool flood;
         int64_t replyAfter; // < 0: no reply
         TransactResult result;
+        // Receive errors, one every 10 ms from the start: the socket layer
+        // hands them on as empty datagrams (on Windows a datagram to a port
+        // nobody serves comes back as such an error, "port unreachable").
+        int receiveErrors = 0;
     } rows[] = {
         {"quiet silent target", false, -1, TransactResult::Timeout},
         {"flooded silent target", true, -1, TransactResult::Timeout},
         {"flooded answering target", true, 50000, TransactResult::Ok},
         {"reply after the deadline", true, 150000, TransactResult::Timeout},
+        {"receive errors from a closed port end as a time-out", false, -1, TransactResult::Timeout, 12},
+        {"receive errors, then the reply", false, 50000, TransactResult::Ok, 4},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
         ScriptedChannel &ch = channel;
         ch.flood = r.flood;
         ch.receives = 0;
+        for (int e = 0; e < r.receiveErrors; ++e)
+            ch.after(1000 + 10000 * e, Bytes(), target);
         if (r.replyAfter >= 0)
             ch.after(r.replyAfter, datagram(1, 1, 5, 0, 0, 0, "t"), target);
         const int64_t start = ch.clock;

@@ -1,10 +1,13 @@
 #include "src/Network/AddressText.h"
 #include "src/Network/Socket/Socket.h"
+#include "src/Network/TargetClient.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The socket layer on the loopback address ::1 only.
@@ -172,6 +175,114 @@ TEST(Adapters, LinkLocalListHoldsOnlyFe80AndIsPartOfTheFullList)
         EXPECT_EQ(linkLocal.at(key).friendlyName, std::string("vc") + k);
     }
 }
+
+// A transaction of the client over ::1, against a responder written from the
+// datagram layout (literal bytes, not our codec). This runs on every
+// platform, Windows included, where a datagram to a port nobody serves
+// comes back as a receive error (port unreachable) that must end as a
+// time-out, never as a failure.
+enum class Responder { Reply, ReplyFromOtherPort, Nobody };
+
+struct LoopbackRow {
+    const char *name;
+    Responder responder;
+    std::vector<uint8_t> reply;
+    TransactResult result;
+    const char *text; // the version text read, for Ok
+};
+
+// VersionQuery: magic 100, lengthWord 16, command 0x20, no flags, no payload.
+const std::vector<uint8_t> kVersionQuery = {0x64, 0x00, 0x10, 0x00, 0x20, 0x00, 0x00, 0x00,
+                                            0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+// VersionReply "2.4.1": lengthWord 27 (16 + 5 | 3 << 8), command 0x21, OK.
+const std::vector<uint8_t> kVersionReply = {0x64, 0x00, 0x1b, 0x00, 0x21, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                            0x00, 0x00, 0x00, 0x00, '2',  '.',  '4',  '.',  '1',  0x00, 0x00, 0x00};
+// The same reply with the OK flag clear.
+const std::vector<uint8_t> kVersionRefused = {0x64, 0x00, 0x10, 0x00, 0x21, 0x00, 0x00, 0x00,
+                                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+class TargetClientLoopback : public ::testing::TestWithParam<LoopbackRow> {};
+
+TEST_P(TargetClientLoopback, VersionQuery)
+{
+    const LoopbackRow &row = GetParam();
+    Socket target, other;
+    NodeAddress targetAddress = loopback();
+    ASSERT_TRUE(target.open(SocketKind::UdpV6Only));
+    ASSERT_TRUE(target.bind(targetAddress)) << "error " << target.lastError();
+    ASSERT_TRUE(other.open(SocketKind::UdpV6Only));
+    NodeAddress otherAddress = loopback();
+    ASSERT_TRUE(other.bind(otherAddress)) << "error " << other.lastError();
+    NodeAddress destination = targetAddress;
+    if (row.responder == Responder::Nobody) {
+        // A port that was bound a moment ago and is free now.
+        target.close();
+    }
+
+    std::vector<uint8_t> request;
+    std::thread responder([&] {
+        if (row.responder == Responder::Nobody)
+            return;
+        if (target.waitReadable(5000000) != 2)
+            return;
+        NodeAddress client;
+        target.receiveFrom(request, client);
+        Socket &from = row.responder == Responder::Reply ? target : other;
+        from.sendTo(row.reply.data(), row.reply.size(), client, true);
+    });
+
+    TargetClient client(0, "loopback");
+    ASSERT_TRUE(client.socket().open(SocketKind::UdpV6Only));
+    NodeAddress local = loopback();
+    ASSERT_TRUE(client.socket().bind(local)) << "error " << client.socket().lastError();
+    std::vector<uint8_t> reply;
+    const int64_t start = nowMicros();
+    const TransactResult result = client.transact(destination, kVersionQuery, 0x21, reply);
+    const int64_t elapsed = nowMicros() - start;
+    responder.join();
+
+    EXPECT_EQ(static_cast<int>(result), static_cast<int>(row.result)) << row.name;
+    if (row.responder != Responder::Nobody) {
+        EXPECT_EQ(request, kVersionQuery) << "the request on the wire";
+    }
+    if (row.result == TransactResult::Timeout) {
+        // The whole 100 ms budget, no early end on a receive error; the
+        // upper bound only catches a wait that never ends.
+        EXPECT_GE(elapsed, 95000) << row.name;
+        EXPECT_LT(elapsed, 5000000) << row.name;
+    }
+    if (row.result == TransactResult::Ok) {
+        EXPECT_EQ(reply, row.reply);
+        std::string text;
+        // The same exchange through the query the commands use.
+        std::thread again([&] {
+            std::vector<uint8_t> r;
+            NodeAddress c;
+            if (target.waitReadable(5000000) == 2 && target.receiveFrom(r, c))
+                target.sendTo(row.reply.data(), row.reply.size(), c, true);
+        });
+        EXPECT_TRUE(client.queryVersion(destination, text));
+        again.join();
+        EXPECT_EQ(text, row.text);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TargetClientLoopback,
+    ::testing::Values(LoopbackRow{"reply from the target's port", Responder::Reply, kVersionReply,
+                                  TransactResult::Ok, "2.4.1"},
+                      LoopbackRow{"reply with the OK flag clear", Responder::Reply, kVersionRefused,
+                                  TransactResult::Refused, ""},
+                      LoopbackRow{"the request comes back", Responder::Reply, kVersionQuery, TransactResult::Echoed, ""},
+                      LoopbackRow{"a good reply from another port is not the target's", Responder::ReplyFromOtherPort,
+                                  kVersionReply, TransactResult::Timeout, ""},
+                      LoopbackRow{"nobody serves the port", Responder::Nobody, {}, TransactResult::Timeout, ""}),
+    [](const ::testing::TestParamInfo<LoopbackRow> &info) {
+        std::string n;
+        for (const char *c = info.param.name; *c; ++c)
+            n += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return n;
+    });
 
 TEST(Clock, NowMicrosIsMonotonic)
 {
