@@ -4,6 +4,7 @@
 #include "src/Network/Socket/Socket.h"
 #include "tools/ctl/Command.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace ctl {
@@ -173,6 +174,19 @@ bool askTarget(const ParsedArgs &parsed, const std::string &command, const std::
         return false;
     }
     return true;
+}
+
+bool parseIdentifier(const std::string &text, uint64_t &value)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        const std::string digits = text.substr(2);
+        if (digits.empty() || digits.size() > 16 ||
+            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return false;
+        value = std::strtoull(digits.c_str(), nullptr, 16);
+        return true;
+    }
+    return parseUnsigned(text, ~uint64_t(0), value);
 }
 
 std::string outcomeText(TransactResult result, const TargetClient &client, uint32_t waitMillis)

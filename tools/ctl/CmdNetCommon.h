@@ -49,6 +49,9 @@ bool askTarget(const ParsedArgs &parsed, const std::string &command, const std::
                uint16_t replyCommand, std::vector<uint8_t> &reply, std::ostream &err, int &status,
                const std::string &failurePrefix = std::string());
 
+// A target identifier: decimal, or hexadecimal with 0x (up to 16 digits).
+bool parseIdentifier(const std::string &text, uint64_t &value);
+
 // What a transaction outcome other than Ok means, for a message.
 std::string outcomeText(TransactResult result, const TargetClient &client, uint32_t waitMillis);
 

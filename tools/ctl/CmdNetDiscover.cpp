@@ -3,28 +3,13 @@
 #include "tools/ctl/CmdNetCommon.h"
 #include "tools/ctl/Command.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 namespace ctl {
 
 namespace {
 
 constexpr char kDefaultName[] = "velmora-ctl";
-
-// Decimal, or hexadecimal with 0x.
-bool parseIdentifier(const std::string &text, uint64_t &value)
-{
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        const std::string digits = text.substr(2);
-        if (digits.empty() || digits.size() > 16 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-            return false;
-        value = std::strtoull(digits.c_str(), nullptr, 16);
-        return true;
-    }
-    return parseUnsigned(text, ~uint64_t(0), value);
-}
 
 class CmdNetDiscover : public Command {
 public:
