@@ -296,7 +296,9 @@ std::vector<UpdateResult> updateTargets(const std::vector<FleetTarget> &targets,
                                           [&](const std::string &status, const std::string &box) {
                                               lastStatus = status;
                                               lastBox = box;
-                                              report(k, box.empty() ? status : status + ": " + box);
+                                              report(k, box.empty() || box == update::text::kBoxError
+                                                            ? status
+                                                            : status + ": " + box);
                                           });
         if (ok) {
             r.state = UpdateState::Updated;
