@@ -350,9 +350,13 @@ TEST(CtlFleet, UpdateCommandsListedInEveryBuild)
     const CtlResult help = ctlRun({"--help"});
     for (const char *name : {"updates", "update"}) {
         SCOPED_TRACE(name);
-        const size_t at = help.out.find(std::string("  ") + name + " ");
+        const size_t at = help.out.find(std::string("\n  ") + name + " ");
         ASSERT_NE(at, std::string::npos) << help.out;
-        const std::string line = help.out.substr(at, help.out.find('\n', at) - at);
+        const std::string line = help.out.substr(at + 1, help.out.find('\n', at + 1) - at - 1);
+        EXPECT_NE(line.find(name == std::string("update") ? "update the firmware of several targets"
+                                                           : "check targets' update lists"),
+                  std::string::npos)
+            << line;
         const CtlResult own = ctlRun({name, "--help"});
         EXPECT_EQ(own.status, ctl::kExitOk);
         EXPECT_NE(own.out.find(std::string("Usage: velmora-ctl ") + name + " [EP...|--all]"),
