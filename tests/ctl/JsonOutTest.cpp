@@ -1,7 +1,10 @@
 #include "tools/ctl/JsonOut.h"
+
 #include "src/Network/AddressText.h"
+#include "tests/support/CtlJsonSchema.h"
 #include "tools/ctl/Command.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -132,6 +135,73 @@ TEST(CtlJsonWriter, InterfaceEntryAndFailure)
   ]
 }
 )doc");
+}
+
+// The documentation's tables and the writer's documents name the same
+// fields with the same types, in the documented order.
+TEST(CtlJsonWriter, DocumentsMatchTheDocumentedSchema)
+{
+    const ctljson::Schema schema = ctljson::readSchema();
+    ASSERT_EQ(schema.problem, "");
+    NodeAddress a;
+    ASSERT_TRUE(parseAddress("fe80::1:1", a.address));
+    a.interfaceIndex = 2;
+    a.setHostPort(19650);
+
+    Json discover = ctl::json::document("discover");
+    discover["targets"] = Json::array({ctl::json::target(a, TargetInfo{7, "Solo"})});
+    Json interfaces = ctl::json::document("interfaces");
+    interfaces["interfaces"] = Json::array({ctl::json::interfaceEntry(a, InterfaceInfo{"vc1", "veth"})});
+    Json failed = ctl::json::document("interfaces");
+    failed["interfaces"] = Json::array();
+    ctl::json::setFailure(failed, "no adapters");
+
+    const struct {
+        const Json *doc;
+        const char *command;
+        const char *list;
+    } rows[] = {{&discover, "discover", "targets"},
+                {&interfaces, "interfaces", "interfaces"},
+                {&failed, "interfaces", "interfaces"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.doc->dump());
+        const nlohmann::json parsed = nlohmann::json::parse(written(*row.doc));
+        EXPECT_EQ(ctljson::checkDocument(schema, parsed, row.command), row.list);
+        // The documented order: the common fields, then the command's.
+        std::vector<std::string> names;
+        for (const auto &item : row.doc->items())
+            names.push_back(item.key());
+        std::vector<std::string> documented;
+        for (const auto &f : schema.sections.at("Every document")[0])
+            documented.push_back(f.name);
+        for (const auto &f : schema.sections.at(std::string("`") + row.command + "`")[0])
+            documented.push_back(f.name);
+        EXPECT_EQ(names, documented);
+        if (row.doc->at(row.list).empty())
+            continue;
+        names.clear();
+        documented.clear();
+        for (const auto &item : row.doc->at(row.list).front().items())
+            names.push_back(item.key());
+        for (const auto &f : schema.sections.at(std::string("`") + row.command + "`")[1])
+            documented.push_back(f.name);
+        EXPECT_EQ(names, documented);
+    }
+
+    // A field the page does not name, or of another type, fails the check.
+    Json extra = discover;
+    extra["targets"][0]["colour"] = "red";
+    Json retyped = discover;
+    retyped["targets"][0]["identifier"] = 7;
+    for (const Json *bad : {&extra, &retyped}) {
+        testing::TestPartResultArray failures;
+        {
+            testing::ScopedFakeTestPartResultReporter reporter(
+                testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+            ctljson::checkDocument(schema, nlohmann::json::parse(written(*bad)), "discover");
+        }
+        EXPECT_GT(failures.size(), 0) << bad->dump();
+    }
 }
 
 TEST(CtlJsonWriter, IdentifierTextKeepsAllSixtyFourBits)
