@@ -160,21 +160,23 @@ TEST(CtlJsonWriter, DocumentsMatchTheDocumentedSchema)
         const Json *doc;
         const char *command;
         const char *list;
-    } rows[] = {{&discover, "discover", "targets"},
-                {&interfaces, "interfaces", "interfaces"},
-                {&failed, "interfaces", "interfaces"}};
+        const char *object; // of the list's items
+    } rows[] = {{&discover, "discover", "targets", "target"},
+                {&interfaces, "interfaces", "interfaces", "interface"},
+                {&failed, "interfaces", "interfaces", "interface"}};
     for (const auto &row : rows) {
         SCOPED_TRACE(row.doc->dump());
         const nlohmann::json parsed = nlohmann::json::parse(written(*row.doc));
         EXPECT_EQ(ctljson::checkDocument(schema, parsed, row.command), row.list);
         // The documented order: the common fields, then the command's.
+        const ctljson::Section &section = schema.sections.at(std::string("`") + row.command + "`");
         std::vector<std::string> names;
         for (const auto &item : row.doc->items())
             names.push_back(item.key());
         std::vector<std::string> documented;
-        for (const auto &f : schema.sections.at("Every document")[0])
+        for (const auto &f : schema.sections.at("Every document").own)
             documented.push_back(f.name);
-        for (const auto &f : schema.sections.at(std::string("`") + row.command + "`")[0])
+        for (const auto &f : section.own)
             documented.push_back(f.name);
         EXPECT_EQ(names, documented);
         if (row.doc->at(row.list).empty())
@@ -183,17 +185,22 @@ TEST(CtlJsonWriter, DocumentsMatchTheDocumentedSchema)
         documented.clear();
         for (const auto &item : row.doc->at(row.list).front().items())
             names.push_back(item.key());
-        for (const auto &f : schema.sections.at(std::string("`") + row.command + "`")[1])
+        for (const auto &f : section.objects.at(row.object))
             documented.push_back(f.name);
         EXPECT_EQ(names, documented);
     }
 
-    // A field the page does not name, or of another type, fails the check.
+    // A field the page does not name, one of another type and a missing one
+    // fail the check.
     Json extra = discover;
     extra["targets"][0]["colour"] = "red";
     Json retyped = discover;
     retyped["targets"][0]["identifier"] = 7;
-    for (const Json *bad : {&extra, &retyped}) {
+    Json missing = discover;
+    missing["targets"][0].erase("name");
+    Json notAList = discover;
+    notAList["targets"] = Json::object();
+    for (const Json *bad : {&extra, &retyped, &missing, &notAList}) {
         testing::TestPartResultArray failures;
         {
             testing::ScopedFakeTestPartResultReporter reporter(

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,22 +14,39 @@
 // script writer reads, and a field that is added, dropped or retyped
 // without the page fails them.
 //
-// The page's field tables have rows "| `name` | type | meaning |". The table
-// under "## Every document" holds the fields of every document; under
-// "## `COMMAND`" the first table holds the command's own fields and the
-// second the fields of its list's items.
+// The page's field tables have rows "| `name` | type | meaning |". Under
+// "## Every document" one table holds the fields of every document. Under
+// "## `COMMAND`" the first table holds the command's own fields; a table
+// after a line "A WORDS object:" (or "An ...") describes the objects that a
+// type "WORDS object", "WORDS object or null" or "array of WORDS objects"
+// names. The other types: integer, string, boolean, "string or null",
+// "integer or null", "array of strings", "array of integers".
 namespace ctljson {
 
 struct Field {
     std::string name;
-    std::string type; // "integer", "string", "boolean", "string or null", "array of ..."
+    std::string type;
+};
+
+using Table = std::vector<Field>;
+
+struct Section {
+    Table own;                            // the first table without a name
+    std::map<std::string, Table> objects; // "target" -> the table after "A target object:"
 };
 
 struct Schema {
-    // heading text (without "## ") -> its tables, in order
-    std::map<std::string, std::vector<std::vector<Field>>> sections;
-    std::string problem; // why the page could not be read; empty when fine
+    std::map<std::string, Section> sections; // heading text without "## "
+    std::string problem;                     // why the page could not be read; empty when fine
 };
+
+inline std::string trimmed(const std::string &s)
+{
+    const size_t a = s.find_first_not_of(' ');
+    if (a == std::string::npos)
+        return {};
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
 
 inline Schema readSchema()
 {
@@ -47,64 +63,128 @@ inline Schema readSchema()
         return schema;
     }
     std::string heading;
-    bool inTable = false;
+    std::string objectName; // of the table that follows
+    Table *table = nullptr; // the table being read
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.rfind("## ", 0) == 0) {
             heading = line.substr(3);
-            inTable = false;
+            objectName.clear();
+            table = nullptr;
             continue;
         }
+        for (const char *article : {"A ", "An "}) {
+            const std::string a = article;
+            const std::string tail = " object:";
+            if (line.rfind(a, 0) == 0 && line.size() > a.size() + tail.size() &&
+                line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
+                objectName = line.substr(a.size(), line.size() - a.size() - tail.size());
+        }
         if (line.rfind("| `", 0) != 0) {
-            inTable = line.rfind("|", 0) == 0 && inTable;
+            if (line.rfind("|", 0) != 0)
+                table = nullptr; // header and separator rows keep a table open
             continue;
         }
         const size_t nameEnd = line.find('`', 3);
-        const size_t typeStart = line.find('|', nameEnd);
-        const size_t typeEnd =
-            typeStart == std::string::npos ? std::string::npos : line.find('|', typeStart + 1);
-        if (nameEnd == std::string::npos || typeEnd == std::string::npos) {
+        const size_t typeStart = nameEnd == std::string::npos ? nameEnd : line.find('|', nameEnd);
+        const size_t typeEnd = typeStart == std::string::npos ? typeStart : line.find('|', typeStart + 1);
+        if (typeEnd == std::string::npos) {
             schema.problem = "unreadable table row in " + path + ": " + line;
             return schema;
         }
-        std::string type = line.substr(typeStart + 1, typeEnd - typeStart - 1);
-        type = type.substr(type.find_first_not_of(' '));
-        type = type.substr(0, type.find_last_not_of(' ') + 1);
-        auto &tables = schema.sections[heading];
-        if (!inTable)
-            tables.emplace_back();
-        inTable = true;
-        tables.back().push_back({line.substr(3, nameEnd - 3), type});
+        if (table == nullptr) {
+            Section &section = schema.sections[heading];
+            if (!objectName.empty()) {
+                table = &section.objects[objectName];
+            } else if (section.own.empty()) {
+                table = &section.own;
+            } else {
+                schema.problem = "a second unnamed table under \"" + heading + "\" in " + path;
+                return schema;
+            }
+            objectName.clear();
+        }
+        table->push_back(
+            {line.substr(3, nameEnd - 3), trimmed(line.substr(typeStart + 1, typeEnd - typeStart - 1))});
     }
     return schema;
 }
 
-inline bool hasType(const nlohmann::json &value, const std::string &type)
+inline void checkObject(const Schema &schema, const Section &section, const nlohmann::json &object,
+                        const Table &fields, const std::string &where);
+
+inline const Table *objectTable(const Schema &schema, const Section &section, const std::string &name)
 {
+    auto it = section.objects.find(name);
+    if (it != section.objects.end())
+        return &it->second;
+    auto common = schema.sections.find("Every document");
+    if (common != schema.sections.end()) {
+        it = common->second.objects.find(name);
+        if (it != common->second.objects.end())
+            return &it->second;
+    }
+    ADD_FAILURE() << "docs/ctl-json.md has no table for \"" << name << " object\"";
+    return nullptr;
+}
+
+inline bool endsWith(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// value against a documented type; nested objects against their tables.
+inline void checkValue(const Schema &schema, const Section &section, const nlohmann::json &value,
+                       const std::string &type, const std::string &where)
+{
+    bool ok = false;
     if (type == "integer")
-        return value.is_number_integer();
-    if (type == "string")
-        return value.is_string();
-    if (type == "boolean")
-        return value.is_boolean();
-    if (type == "string or null")
-        return value.is_string() || value.is_null();
-    if (type.rfind("array", 0) == 0)
-        return value.is_array();
-    ADD_FAILURE() << "the documentation names an unknown type \"" << type << "\"";
-    return false;
+        ok = value.is_number_integer();
+    else if (type == "string")
+        ok = value.is_string();
+    else if (type == "boolean")
+        ok = value.is_boolean();
+    else if (type == "string or null")
+        ok = value.is_string() || value.is_null();
+    else if (type == "integer or null")
+        ok = value.is_number_integer() || value.is_null();
+    else if (type == "array of strings" || type == "array of integers") {
+        ok = value.is_array();
+        for (size_t i = 0; ok && i < value.size(); ++i)
+            ok = type == "array of strings" ? value[i].is_string() : value[i].is_number_integer();
+    } else if (type.rfind("array of ", 0) == 0 && endsWith(type, " objects")) {
+        ok = value.is_array();
+        const Table *t = objectTable(schema, section, type.substr(9, type.size() - 9 - 8));
+        for (size_t i = 0; ok && t != nullptr && i < value.size(); ++i)
+            checkObject(schema, section, value[i], *t, where + "[" + std::to_string(i) + "]");
+    } else if (endsWith(type, " object or null") || endsWith(type, " object")) {
+        const bool orNull = endsWith(type, " or null");
+        ok = value.is_object() || (orNull && value.is_null());
+        const Table *t = objectTable(schema, section, type.substr(0, type.size() - (orNull ? 15 : 7)));
+        if (ok && t != nullptr && value.is_object())
+            checkObject(schema, section, value, *t, where);
+    } else {
+        ADD_FAILURE() << "docs/ctl-json.md names an unknown type \"" << type << "\"";
+        return;
+    }
+    EXPECT_TRUE(ok) << where << " is not of type " << type << ": " << value.dump();
 }
 
 // Every documented field with its type, and no field the page does not name.
-inline void checkFields(const nlohmann::json &object, const std::vector<Field> &fields,
-                        const std::string &where)
+inline void checkObject(const Schema &schema, const Section &section, const nlohmann::json &object,
+                        const Table &fields, const std::string &where)
 {
-    ASSERT_TRUE(object.is_object()) << where << ": " << object.dump();
+    if (!object.is_object()) {
+        ADD_FAILURE() << where << " is not an object: " << object.dump();
+        return;
+    }
     for (const Field &f : fields) {
-        ASSERT_TRUE(object.contains(f.name)) << where << ": no field " << f.name << " in " << object.dump();
-        EXPECT_TRUE(hasType(object.at(f.name), f.type))
-            << where << ": " << f.name << " is not of type " << f.type << ": " << object.dump();
+        if (!object.contains(f.name)) {
+            ADD_FAILURE() << where << ": no field " << f.name << " in " << object.dump();
+            continue;
+        }
+        checkValue(schema, section, object.at(f.name), f.type, where + "." + f.name);
     }
     for (const auto &item : object.items()) {
         bool known = false;
@@ -115,8 +195,8 @@ inline void checkFields(const nlohmann::json &object, const std::vector<Field> &
 }
 
 // The whole document that COMMAND printed: the common fields, the command's
-// own, and each item of its list. Returns the list's field name (empty on a
-// failure).
+// own, and every object in it. Returns the name of the command's first
+// array field (its list), or empty when the page lacks the tables.
 inline std::string checkDocument(const Schema &schema, const nlohmann::json &doc, const std::string &command)
 {
     if (!schema.problem.empty()) {
@@ -125,31 +205,20 @@ inline std::string checkDocument(const Schema &schema, const nlohmann::json &doc
     }
     const auto common = schema.sections.find("Every document");
     const auto own = schema.sections.find("`" + command + "`");
-    if (common == schema.sections.end() || common->second.size() != 1 || own == schema.sections.end() ||
-        own->second.size() != 2) {
+    if (common == schema.sections.end() || common->second.own.empty() || own == schema.sections.end() ||
+        own->second.own.empty()) {
         ADD_FAILURE() << "docs/ctl-json.md lacks the tables of every document or of " << command;
         return {};
     }
-    std::vector<Field> top = common->second[0];
-    top.insert(top.end(), own->second[0].begin(), own->second[0].end());
-    checkFields(doc, top, command);
-    if (testing::Test::HasFailure())
-        return {};
-    std::string list;
-    for (const Field &f : own->second[0]) {
+    Table top = common->second.own;
+    top.insert(top.end(), own->second.own.begin(), own->second.own.end());
+    checkObject(schema, own->second, doc, top, command);
+    for (const Field &f : own->second.own) {
         if (f.type.rfind("array", 0) == 0)
-            list = f.name;
+            return f.name;
     }
-    if (list.empty()) {
-        ADD_FAILURE() << "docs/ctl-json.md names no list for " << command;
-        return {};
-    }
-    for (const auto &item : doc[list]) {
-        checkFields(item, own->second[1], command + " " + list + " item");
-        if (testing::Test::HasFailure())
-            return {};
-    }
-    return list;
+    ADD_FAILURE() << "docs/ctl-json.md names no list for " << command;
+    return {};
 }
 
 } // namespace ctljson
