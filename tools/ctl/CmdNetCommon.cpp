@@ -71,23 +71,31 @@ std::string oneLine(const std::string &text)
     return out;
 }
 
-std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
-                                         uint64_t filter, const std::string &name)
+std::unique_ptr<TargetClient> openClient(uint64_t filter, const std::string &name, std::string &error)
 {
     std::unique_ptr<TargetClient> client;
     try {
         client = std::make_unique<TargetClient>(filter, name);
     } catch (const TORNE::Err &) {
-        status = failure(err, command, "the socket library did not start");
+        error = "the socket library did not start";
         return nullptr;
     }
     if (!client->open()) {
-        status = failure(err, command,
-                         "cannot open the client: no IPv6 link-local interface, or the socket cannot be "
-                         "bound (error " +
-                             std::to_string(client->socket().lastError()) + ")");
+        error =
+            "cannot open the client: no IPv6 link-local interface, or the socket cannot be bound (error " +
+            std::to_string(client->socket().lastError()) + ")";
         return nullptr;
     }
+    return client;
+}
+
+std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
+                                         uint64_t filter, const std::string &name)
+{
+    std::string error;
+    auto client = openClient(filter, name, error);
+    if (!client)
+        status = failure(err, command, error);
     return client;
 }
 

@@ -24,6 +24,8 @@ std::string oneLine(const std::string &text);
 std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
                                          uint64_t filter = TargetClient::kAllOnes,
                                          const std::string &name = std::string());
+// The same without reporting: on failure null, and error says why.
+std::unique_ptr<TargetClient> openClient(uint64_t filter, const std::string &name, std::string &error);
 
 // A target endpoint "ADDRESS%IFNAME,PORT" or "ADDRESS%INDEX,PORT": an IPv6
 // address, the interface by name or by index, the decimal UDP port. On
