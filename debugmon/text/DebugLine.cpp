@@ -88,6 +88,8 @@ std::string trimmed(const std::string &text)
     return text.substr(begin, end - begin);
 }
 
+constexpr char kMinusSign[] = "\xe2\x88\x92";
+
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -236,7 +238,10 @@ bool toUnsigned32(const std::string &text, uint32_t &value)
 
 bool toFloat32(const std::string &text, float &value)
 {
-    const std::string t = trimmed(text);
+    // U+2212 MINUS SIGN reads as '-', wherever it stands.
+    std::string t = trimmed(text);
+    for (size_t at = t.find(kMinusSign); at != std::string::npos; at = t.find(kMinusSign, at + 1))
+        t.replace(at, std::strlen(kMinusSign), "-");
     const std::string lower = lowerAscii(t);
     if (lower == "nan") {
         value = std::numeric_limits<float>::quiet_NaN();

@@ -59,7 +59,8 @@ std::string timeStamp(int64_t localMillis);
 // Decimal digits; at most 4294967295.
 bool toUnsigned32(const std::string &text, uint32_t &value);
 // A decimal number with an optional sign, fraction and exponent ("2.5",
-// "-3", "1e3"), or "nan", "inf", "+inf", "-inf" in any case; read as a
+// "-3", "1e3"; U+2212 also serves as the minus sign), or "nan", "inf",
+// "+inf", "-inf" in any case; read as a
 // double and then as a float. Values beyond the float range and numbers
 // whose digits are not all zero but that come out as zero fail.
 bool toFloat32(const std::string &text, float &value);
