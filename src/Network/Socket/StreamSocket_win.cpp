@@ -1,7 +1,8 @@
 // winsock2.h before windows.h, or the old winsock.h comes in.
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include "src/Network/Socket/SocketCommon.h"
 #include "src/Network/Socket/StreamSocket.h"
