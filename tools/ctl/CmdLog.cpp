@@ -38,9 +38,9 @@ public:
                            "Shows the log text a target streams on TCP port 23 of its address, as the\n"
                            "update dialog's log window does: the bytes are decoded as UTF-8, a character\n"
                            "cut between two pieces of the stream stays whole, and each ill-formed byte\n"
-                           "sequence shows as U+FFFD. Runs until Ctrl-C (or SIGTERM, SIGHUP), until the\n"
-                           "target closes the stream, or for --seconds. Nothing is sent to the target\n"
-                           "on this connection.\n"
+                           "sequence shows as U+FFFD. Runs until Ctrl-C (or SIGTERM, SIGHUP; on Windows\n"
+                           "also Ctrl-Break or the console closing), until the target closes the\n"
+                           "stream, or for --seconds. Nothing is sent to the target on this connection.\n"
                            "\n") +
                kEndpointHelp +
                "              (its address and interface; the port is the target's command\n"
