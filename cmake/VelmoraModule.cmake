@@ -49,13 +49,16 @@ function(velmora_library name)
   endif()
 endfunction()
 
-# velmora_test(NAME SOURCES src... [LINKS lib...] [QT] [NETNS] [TIMEOUT s])
+# velmora_test(NAME SOURCES src... [LINKS lib...] [QT] [NETNS] [TIMEOUT s] [LOCK name])
 # A GoogleTest program in build/tests. Plain tests are discovered per case
 # before they run (so a cross build runs discovery under its emulator at test
 # time, not at build time). NETNS tests run whole, inside the private test
-# network that scripts/testnet.sh builds and removes.
+# network that scripts/testnet.sh builds and removes. LOCK names a CTest
+# resource lock for a fixed host port the program binds (debug_port for
+# [::1]:19641, log_port for [::1]:23): tests with the same lock never run
+# at the same time.
 function(velmora_test name)
-  cmake_parse_arguments(A "QT;NETNS" "TIMEOUT" "SOURCES;LINKS" ${ARGN})
+  cmake_parse_arguments(A "QT;NETNS" "TIMEOUT;LOCK" "SOURCES;LINKS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LINKS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
@@ -93,10 +96,14 @@ function(velmora_test name)
                     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0:exitcode=86"
                     "UBSAN_OPTIONS=print_stacktrace=1:exitcode=86")
   endif()
+  set(lock)
+  if(A_LOCK)
+    set(lock RESOURCE_LOCK ${A_LOCK})
+  endif()
   if(A_NETNS)
     add_test(NAME ${name}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/testnet.sh $<TARGET_FILE:${name}>)
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RUN_SERIAL ON LABELS netns)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RUN_SERIAL ON LABELS netns ${lock})
   else()
     # Discovered tests keep only the first entry of a list-valued ENVIRONMENT
     # (the discovery script flattens it), so the environment is set by a
@@ -109,7 +116,7 @@ function(velmora_test name)
     # Parameterised cases are named by their case names, not by byte dumps
     # of their parameters (NO_PRETTY_VALUES).
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
-                         PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+                         PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" ${lock})
   endif()
 endfunction()
 

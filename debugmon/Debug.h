@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <string>
+
 class QUdpSocket;
 
 namespace Ui {
@@ -36,10 +38,9 @@ private slots:
     void on_clearButton_clicked();
 
 private:
-    // Applies a received line to the fields and returns it as logged
-    // (without the time stamp).
-    QString handleLine(const QString &line);
-    void showInfo(const QString &lastToken);
+    // Applies a received line (debugmon/text) to the fields and returns it
+    // as logged (without the time stamp).
+    QString handleLine(const std::string &line);
 
     Ui::Debug *ui;
     QUdpSocket *socket;

@@ -100,6 +100,16 @@ if [ "${1:-}" = "--inside" ]; then
   w=$(wctl version "$ep1" | tr -d '\r')
   if [ "$w" = "2.4.1" ]; then passed "version"; else failed "version: '$w'"; cat "$work/wine.err" >&2; fi
 
+  # log: Out-A's log stream (TCP port 23 of its address) through Wine's
+  # sockets, decoded as on Linux.
+  w=$(wctl log "$ep1" --seconds 2); rc=$?
+  if [ "$rc" -eq 0 ] && [ "$w" = "boot café" ]; then
+    passed "log"
+  else
+    failed "log: exit $rc, output '$w'"
+    cat "$work/wine.err" >&2
+  fi
+
   # Nobody serves this port: on Windows the send may come back as a
   # receive error (port unreachable), which must end as a time-out.
   w=$(wctl version "$VELMORA_T1_ADDR%$VELMORA_C1_IF,19659" | tr -d '\r'); rc=$?
@@ -146,7 +156,7 @@ work=$win/net-run
 rm -rf "$work" && mkdir -p "$work"
 # The default targets of simnet.sh; Out-B stores what it is sent and comes
 # back quickly after its reboot.
-t1='--target "Velmora Out-A" --id 5 --port 19650 --version 2.4.1'
+t1='--target "Velmora Out-A" --id 5 --port 19650 --version 2.4.1 --log-text "boot café\n"'
 t1+=' --target "Velmora Out-B" --id 5 --port 19651 --version 2.4.1'
 t1+=" --image=$work/stored.bin --write-ms=300 --reboot-silence 500"
 t2='--target "Velmora Unset" --id all-ones --port 19650 --target "Velmora Solo" --id 7 --port 19652 --version 1.9.0'

@@ -4,24 +4,23 @@
 
 #include <QByteArray>
 #include <QTcpSocket>
-#include <QTextCodec>
-#include <QTextDecoder>
+
+#include <string>
 
 Dmesg::Dmesg(QHostAddress address, QWidget *parent) : Dmesg(std::move(address), kLogPort, parent) {}
 
 Dmesg::Dmesg(QHostAddress address, quint16 port, QWidget *parent)
-    : QDialog(parent), ui(new Ui::Dmesg), socket(new QTcpSocket(this)),
-      decoder(QTextCodec::codecForName("UTF-8")->makeDecoder())
+    : QDialog(parent), ui(new Ui::Dmesg), socket(new QTcpSocket(this))
 {
     ui->setupUi(this);
     connect(socket, &QTcpSocket::readyRead, this, &Dmesg::UdpRecive);
     // A stream that ends inside a character still shows that something came.
     connect(socket, &QTcpSocket::disconnected, this, [this] {
         UdpRecive();
-        if (decoder->needsMoreData()) {
-            ui->dmesgText->appendAtEnd(QString(QChar(QChar::ReplacementCharacter)));
-            decoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
-        }
+        std::string rest;
+        decoder.finish(rest);
+        if (!rest.empty())
+            ui->dmesgText->appendAtEnd(QString::fromStdString(rest));
     });
     // A refused or broken connection only means that no more text comes.
     socket->connectToHost(address, port, QIODevice::ReadWrite);
@@ -37,14 +36,14 @@ Dmesg::~Dmesg()
 
 void Dmesg::UdpRecive()
 {
-    QString text;
+    std::string text;
     while (socket->bytesAvailable() > 0) {
         const QByteArray chunk = socket->read(socket->bytesAvailable());
         if (chunk.isEmpty())
             break;
-        text += decoder->toUnicode(chunk);
+        decoder.decode(chunk.constData(), size_t(chunk.size()), text);
     }
-    ui->dmesgText->appendAtEnd(text);
+    ui->dmesgText->appendAtEnd(QString::fromStdString(text));
 }
 
 void Dmesg::TcpRecive()

@@ -1,13 +1,12 @@
 #pragma once
 
+#include "debugmon/text/Utf8Stream.h"
+
 #include <QDialog>
 #include <QHostAddress>
 #include <QtGlobal>
 
-#include <memory>
-
 class QTcpSocket;
-class QTextDecoder;
 
 namespace Ui {
 class Dmesg;
@@ -45,6 +44,6 @@ private:
     QTcpSocket *socket;
     // UTF-8 with its state kept from one chunk to the next: the stream is cut
     // into chunks anywhere, also inside a character.
-    std::unique_ptr<QTextDecoder> decoder;
+    debugtext::Utf8StreamDecoder decoder;
     bool rebootRequest = false;
 };
