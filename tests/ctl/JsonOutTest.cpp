@@ -3,6 +3,9 @@
 #include "src/Network/AddressText.h"
 #include "tests/support/CtlJsonSchema.h"
 #include "tools/ctl/Command.h"
+#ifndef VELMORA_CTL_NO_FLEET
+#include "tools/ctl/FleetJson.h"
+#endif
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -155,15 +158,55 @@ TEST(CtlJsonWriter, DocumentsMatchTheDocumentedSchema)
     Json failed = ctl::json::document("interfaces");
     failed["interfaces"] = Json::array();
     ctl::json::setFailure(failed, "no adapters");
+#ifndef VELMORA_CTL_NO_FLEET
+    // The fleet commands' objects from plain results: a target that named
+    // no source and did not answer discovery, the driver host's list, a
+    // target stopped after its write.
+    fleet::FleetTarget unseen{a, "", std::nullopt};
+    fleet::CheckResult noSource;
+    noSource.address = a;
+    noSource.version = "1.0.0";
+    noSource.source = update::SourceState::NotUrl;
+    noSource.sourceText = "ftp://x/";
+    noSource.state = fleet::CheckState::NoSource;
+    Json updates = ctl::json::document("updates");
+    updates["targets"] = Json::array({ctl::json::targetCheck(unseen, noSource)});
+    updates["driver"] = nullptr;
+    fleet::DriverCheck host;
+    host.baseUrl = "https://[::1]:18443/driver/";
+    host.state = fleet::CheckState::Ok;
+    host.entries = {{"4.2", 0xbeef, "setup-4.2.msi"}};
+    Json driver = ctl::json::document("updates");
+    driver["targets"] = Json::array();
+    driver["driver"] = ctl::json::driverCheck("4.1", host);
+    fleet::UpdateResult stopped;
+    stopped.address = a;
+    stopped.name = "Solo";
+    stopped.oldVersion = "1.0.0";
+    stopped.baseUrl = "https://[::1]:18443/living-room/";
+    stopped.entry = {"2.5.0", 0x81f8, "fw-2.5.0.bin"};
+    stopped.state = fleet::UpdateState::Stopped;
+    stopped.step = "Stopped: new image written, target not rebooted";
+    Json update = ctl::json::document("update");
+    update["targets"] = Json::array({ctl::json::targetUpdate({a, "Solo", 7}, stopped)});
+    ctl::json::setFailure(update, "0 updated, 0 failed, 0 without a source, 1 stopped");
+#endif
 
     const struct {
         const Json *doc;
         const char *command;
         const char *list;
         const char *object; // of the list's items
-    } rows[] = {{&discover, "discover", "targets", "target"},
-                {&interfaces, "interfaces", "interfaces", "interface"},
-                {&failed, "interfaces", "interfaces", "interface"}};
+    } rows[] = {
+        {&discover, "discover", "targets", "target"},
+        {&interfaces, "interfaces", "interfaces", "interface"},
+        {&failed, "interfaces", "interfaces", "interface"},
+#ifndef VELMORA_CTL_NO_FLEET
+        {&updates, "updates", "targets", "target check"},
+        {&driver, "updates", "targets", "target check"},
+        {&update, "update", "targets", "target update"},
+#endif
+    };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.doc->dump());
         const nlohmann::json parsed = nlohmann::json::parse(written(*row.doc));
@@ -211,6 +254,67 @@ TEST(CtlJsonWriter, DocumentsMatchTheDocumentedSchema)
     }
 }
 
+#ifndef VELMORA_CTL_NO_FLEET
+// What the fleet objects say for results whose texts the lines show as "-".
+TEST(CtlJsonWriter, FleetObjectsNameUnknownsNullAndKeepTheSteps)
+{
+    NodeAddress a;
+    ASSERT_TRUE(parseAddress("fe80::2:1", a.address));
+    a.interfaceIndex = 3;
+    a.setHostPort(19650);
+    fleet::UpdateResult failedWrite;
+    failedWrite.address = a;
+    failedWrite.name = "Faulty";
+    failedWrite.oldVersion = "2.4.1";
+    failedWrite.newVersion = "2.5.0"; // never shown: the update failed
+    failedWrite.state = fleet::UpdateState::Failed;
+    failedWrite.step = "Error FW Dlownload";
+    failedWrite.detail = "HTTP 404 Not Found";
+    EXPECT_EQ(written(ctl::json::targetUpdate({a, "Faulty", 5}, failedWrite)), R"doc({
+  "endpoint": "fe80::2:1%3,19650",
+  "address": "fe80::2:1",
+  "interfaceIndex": 3,
+  "port": 19650,
+  "identifier": "0000000000000005",
+  "name": "Faulty",
+  "oldVersion": "2.4.1",
+  "newVersion": null,
+  "baseUrl": null,
+  "entry": null,
+  "result": "failed",
+  "step": "Error FW Dlownload",
+  "detail": "HTTP 404 Not Found",
+  "ok": false,
+  "error": "Error FW Dlownload: HTTP 404 Not Found"
+}
+)doc");
+
+    fleet::CheckResult listFailed;
+    listFailed.address = a;
+    listFailed.source = update::SourceState::Ok;
+    listFailed.sourceText = "certificarono/living-room/";
+    listFailed.baseUrl = "https://[::1]:18443/living-room/";
+    listFailed.error = "Error Dlownload Update List: HTTP 401 Unauthorized";
+    EXPECT_EQ(written(ctl::json::targetCheck({a, "", std::nullopt}, listFailed)), R"doc({
+  "endpoint": "fe80::2:1%3,19650",
+  "address": "fe80::2:1",
+  "interfaceIndex": 3,
+  "port": 19650,
+  "identifier": null,
+  "name": null,
+  "version": null,
+  "source": "certificarono/living-room/",
+  "baseUrl": "https://[::1]:18443/living-room/",
+  "state": "failed",
+  "detail": "Error Dlownload Update List: HTTP 401 Unauthorized",
+  "ok": false,
+  "error": "Error Dlownload Update List: HTTP 401 Unauthorized",
+  "entries": []
+}
+)doc");
+}
+#endif
+
 TEST(CtlJsonWriter, IdentifierTextKeepsAllSixtyFourBits)
 {
     const struct {
@@ -238,6 +342,12 @@ TEST(CtlJsonCommands, UsageErrorsPrintNoDocument)
         {"interfaces", "--json", "extra"},
         {"interfaces", "--json=1"},
         {"interfaces", "--jsonx"},
+#ifndef VELMORA_CTL_NO_FLEET
+        {"updates", "--json=1"},
+        {"updates", "--json", "--driver", "--all"},
+        {"update", "--json"},
+        {"update", "--json", "--latest", "--parallel", "0"},
+#endif
     };
     for (auto words : cases) {
         SCOPED_TRACE(testing::PrintToString(words));
@@ -251,7 +361,7 @@ TEST(CtlJsonCommands, UsageErrorsPrintNoDocument)
 
 TEST(CtlJsonCommands, HelpNamesTheOption)
 {
-    for (const char *name : {"discover", "interfaces"}) {
+    for (const char *name : {"discover", "interfaces", "updates", "update"}) {
         std::ostringstream out, err;
         ASSERT_EQ(ctl::runCtl({"velmora-ctl", name, "--help"}, out, err), ctl::kExitOk);
         EXPECT_NE(out.str().find("[--json]"), std::string::npos) << name;

@@ -59,7 +59,7 @@ std::vector<OptionSpec> fleetOptions()
 }
 
 bool parseFleetCommon(const ParsedArgs &parsed, const std::string &command, bool needDriver,
-                      std::ostream &err, FleetCommon &out, int &status)
+                      std::ostream &err, FleetCommon &out, int &status, std::string &problem)
 {
     if (parsed.has("--filter") && !parseIdentifier(parsed.value("--filter"), out.filter)) {
         status = usageError(err, command,
@@ -86,6 +86,7 @@ bool parseFleetCommon(const ParsedArgs &parsed, const std::string &command, bool
     } else if (parsed.has("--program-dir") || needDriver) {
         std::string error;
         if (!readDriverLibrary(parsed.value("--program-dir"), out.updateHostText, out.driverVersion, error)) {
+            problem = error;
             status = failure(err, command, error);
             return false;
         }
@@ -98,7 +99,8 @@ bool parseFleetCommon(const ParsedArgs &parsed, const std::string &command, bool
 }
 
 bool findFleetTargets(const ParsedArgs &parsed, const std::string &command, uint64_t filter,
-                      std::ostream &err, std::vector<fleet::FleetTarget> &targets, int &status)
+                      std::ostream &err, std::vector<fleet::FleetTarget> &targets, int &status,
+                      std::string &problem)
 {
     if (parsed.has("--all") && !parsed.positional.empty()) {
         status = usageError(err, command, "give EPs or --all, not both");
@@ -114,26 +116,30 @@ bool findFleetTargets(const ParsedArgs &parsed, const std::string &command, uint
         }
         given.push_back(ep);
     }
-    auto client = openClient(command, err, status, filter, kDiscoveryName);
-    if (!client)
+    auto client = openClient(filter, kDiscoveryName, problem);
+    if (!client) {
+        status = failure(err, command, problem);
         return false;
+    }
     TargetMap found;
     if (!discover(*client, found, 0) && given.empty()) {
-        status = failure(err, command,
-                         "the search failed: a wait on the socket failed or an announcement could "
-                         "not be sent");
+        problem = "the search failed: a wait on the socket failed or an announcement could not be sent";
+        status = failure(err, command, problem);
         return false;
     }
     client->close();
     targets.clear();
     if (given.empty()) {
         for (const auto &entry : found)
-            targets.push_back({entry.first, entry.second.name});
+            targets.push_back({entry.first, entry.second.name, entry.second.identifier});
         return true;
     }
     for (const NodeAddress &ep : given) {
         const auto it = found.find(ep);
-        targets.push_back({ep, it == found.end() ? std::string() : it->second.name});
+        if (it == found.end())
+            targets.push_back({ep, std::string(), std::nullopt});
+        else
+            targets.push_back({ep, it->second.name, it->second.identifier});
     }
     return true;
 }
@@ -147,6 +153,76 @@ std::string targetLabel(const fleet::FleetTarget &target)
 {
     return formatScopedEndpoint(target.address) + " (" + (target.name.empty() ? "-" : oneLine(target.name)) +
            ")";
+}
+
+std::string checkStateText(fleet::CheckState state)
+{
+    switch (state) {
+    case fleet::CheckState::Ok:
+        return "ok";
+    case fleet::CheckState::NoSource:
+        return fleet::kNoSource;
+    case fleet::CheckState::Failed:
+        break;
+    }
+    return "failed";
+}
+
+std::string checkDetail(const fleet::CheckResult &result)
+{
+    switch (result.state) {
+    case fleet::CheckState::Ok:
+        return {};
+    case fleet::CheckState::NoSource:
+        return result.source == update::SourceState::NotUrl ? "not an http(s) URL: " + result.sourceText
+                                                            : std::string("no source text");
+    case fleet::CheckState::Failed:
+        break;
+    }
+    return result.error;
+}
+
+std::string driverCheckDetail(const fleet::DriverCheck &result)
+{
+    switch (result.state) {
+    case fleet::CheckState::Ok:
+        return {};
+    case fleet::CheckState::NoSource:
+        return "the driver names no update host";
+    case fleet::CheckState::Failed:
+        break;
+    }
+    return result.error;
+}
+
+std::string updateResultText(fleet::UpdateState state)
+{
+    switch (state) {
+    case fleet::UpdateState::Updated:
+        return "ok";
+    case fleet::UpdateState::NoSource:
+        return fleet::kNoSource;
+    case fleet::UpdateState::Stopped:
+        return "stopped";
+    case fleet::UpdateState::Failed:
+        break;
+    }
+    return "failed";
+}
+
+std::string updateDetail(const fleet::UpdateResult &result)
+{
+    switch (result.state) {
+    case fleet::UpdateState::Updated:
+        return {};
+    case fleet::UpdateState::NoSource:
+        return result.detail;
+    case fleet::UpdateState::Stopped:
+        return result.step;
+    case fleet::UpdateState::Failed:
+        break;
+    }
+    return result.detail.empty() ? result.step : result.step + ": " + result.detail;
 }
 
 StopOnSignal::StopOnSignal()

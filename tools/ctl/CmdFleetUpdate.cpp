@@ -4,7 +4,9 @@
 #include "tools/ctl/CmdNetCommon.h"
 #include "tools/ctl/Command.h"
 #include "tools/ctl/FleetHelp.h"
+#include "tools/ctl/FleetJson.h"
 #include "tools/ctl/ImageCommandArgs.h"
+#include "tools/ctl/JsonOut.h"
 #include "update/fleet/Fleet.h"
 
 #include <QCoreApplication>
@@ -22,7 +24,7 @@ public:
     std::string summary() const override { return kUpdateSummary; }
     std::string help() const override
     {
-        return std::string(kUpdateHelp) + kFleetTargetsHelp + kUpdateOutputHelp;
+        return std::string(kUpdateHelp) + kFleetTargetsHelp + VELMORA_CTL_JSON_HELP + kUpdateOutputHelp;
     }
     int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override
     {
@@ -31,22 +33,38 @@ public:
         options.push_back({"--entry", true});
         options.push_back({"--image", true});
         options.push_back({"--crc", true});
+        options.push_back(json::kOption);
         ParsedArgs parsed;
         std::string error;
         if (!parseArgs(args, options, parsed, error))
             return usageError(err, name(), error);
+        const bool asJson = parsed.has(json::kOption.name);
+        json::Json doc = json::document(name());
+        doc["targets"] = json::Json::array();
+        // After a failure already reported on err: the document, when one is
+        // due (not after a usage error).
+        auto failed = [&](int status, const std::string &problem) {
+            if (asJson && status == kExitFailure) {
+                json::setFailure(doc, problem);
+                json::write(out, doc);
+            }
+            return status;
+        };
         int status = kExitOk;
+        std::string problem;
         fleet::UpdateRequest request;
-        if (!parseChoice(parsed, err, request, status))
-            return status;
+        if (!parseChoice(parsed, err, request, status, problem))
+            return failed(status, problem);
         FleetCommon common;
-        if (!parseFleetCommon(parsed, name(), false, err, common, status))
-            return status;
+        if (!parseFleetCommon(parsed, name(), false, err, common, status, problem))
+            return failed(status, problem);
         std::vector<fleet::FleetTarget> targets;
-        if (!findFleetTargets(parsed, name(), common.filter, err, targets, status))
-            return status;
-        if (targets.empty())
-            return failure(err, name(), "no target found: nothing was updated");
+        if (!findFleetTargets(parsed, name(), common.filter, err, targets, status, problem))
+            return failed(status, problem);
+        if (targets.empty()) {
+            problem = "no target found: nothing was updated";
+            return failed(failure(err, name(), problem), problem);
+        }
 
         const auto app = fleet::ensureCoreApplication();
         StopOnSignal stopper;
@@ -55,36 +73,41 @@ public:
                 err << targetLabel(targets[k]) << ": " << oneLine(text) << std::endl;
             });
         int counts[4] = {0, 0, 0, 0};
-        for (const fleet::UpdateResult &r : results) {
+        for (size_t k = 0; k < results.size(); ++k) {
+            const fleet::UpdateResult &r = results[k];
             ++counts[int(r.state)];
-            out << formatScopedEndpoint(r.address) << '\t' << field(r.name) << '\t' << field(r.oldVersion)
-                << '\t' << (r.state == fleet::UpdateState::Updated ? field(r.newVersion) : std::string("-"))
-                << '\t';
-            switch (r.state) {
-            case fleet::UpdateState::Updated:
-                out << "ok\n";
-                break;
-            case fleet::UpdateState::Failed:
-                out << "failed\t" << field(r.detail.empty() ? r.step : r.step + ": " + r.detail) << '\n';
-                break;
-            case fleet::UpdateState::NoSource:
-                out << fleet::kNoSource << '\t' << field(r.detail) << '\n';
-                break;
-            case fleet::UpdateState::Stopped:
-                out << "stopped\t" << field(r.step) << '\n';
-                break;
+            if (asJson) {
+                doc["targets"].push_back(json::targetUpdate(targets[k], r));
+                continue;
             }
+            const bool updated = r.state == fleet::UpdateState::Updated;
+            out << formatScopedEndpoint(r.address) << '\t' << field(r.name) << '\t' << field(r.oldVersion)
+                << '\t' << (updated ? field(r.newVersion) : std::string("-")) << '\t'
+                << updateResultText(r.state);
+            if (!updated)
+                out << '\t' << field(updateDetail(r));
+            out << '\n';
+        }
+        const std::string summary = std::to_string(counts[int(fleet::UpdateState::Updated)]) + " updated, " +
+                                    std::to_string(counts[int(fleet::UpdateState::Failed)]) + " failed, " +
+                                    std::to_string(counts[int(fleet::UpdateState::NoSource)]) +
+                                    " without a source, " +
+                                    std::to_string(counts[int(fleet::UpdateState::Stopped)]) + " stopped";
+        const bool allUpdated = counts[int(fleet::UpdateState::Updated)] == int(results.size());
+        if (asJson) {
+            if (!allUpdated)
+                json::setFailure(doc, summary);
+            json::write(out, doc);
         }
         out.flush();
-        err << "velmora-ctl " << name() << ": " << counts[int(fleet::UpdateState::Updated)] << " updated, "
-            << counts[int(fleet::UpdateState::Failed)] << " failed, "
-            << counts[int(fleet::UpdateState::NoSource)] << " without a source, "
-            << counts[int(fleet::UpdateState::Stopped)] << " stopped\n";
-        return counts[int(fleet::UpdateState::Updated)] == int(results.size()) ? kExitOk : kExitFailure;
+        err << "velmora-ctl " << name() << ": " << summary << "\n";
+        return allUpdated ? kExitOk : kExitFailure;
     }
 
 private:
-    bool parseChoice(const ParsedArgs &parsed, std::ostream &err, fleet::UpdateRequest &request, int &status)
+    // Reports on err; after a failure (status 1) problem holds the message.
+    bool parseChoice(const ParsedArgs &parsed, std::ostream &err, fleet::UpdateRequest &request, int &status,
+                     std::string &problem)
     {
         const int chosen =
             int(parsed.has("--latest")) + int(parsed.has("--entry")) + int(parsed.has("--image"));
@@ -114,11 +137,13 @@ private:
         const std::string &path = parsed.value("--image");
         std::string error;
         if (!readImageFile(path, request.image, error)) {
-            status = failure(err, name(), error);
+            problem = error;
+            status = failure(err, name(), problem);
             return false;
         }
         if (request.image.empty()) {
-            status = failure(err, name(), "the image \"" + path + "\" is empty: nothing was sent");
+            problem = "the image \"" + path + "\" is empty: nothing was sent";
+            status = failure(err, name(), problem);
             return false;
         }
         const unsigned expected = unsigned(std::strtoul(crcText.c_str(), nullptr, 16));
@@ -126,7 +151,8 @@ private:
         if (crc != expected) {
             char text[80];
             std::snprintf(text, sizeof text, "has the CRC %04x, not %04x: nothing was sent", crc, expected);
-            status = failure(err, name(), "the image \"" + path + "\" " + text);
+            problem = "the image \"" + path + "\" " + text;
+            status = failure(err, name(), problem);
             return false;
         }
         return true;

@@ -3,6 +3,8 @@
 #include "tools/ctl/CmdNetCommon.h"
 #include "tools/ctl/Command.h"
 #include "tools/ctl/FleetHelp.h"
+#include "tools/ctl/FleetJson.h"
+#include "tools/ctl/JsonOut.h"
 #include "update/fleet/Fleet.h"
 
 #include <QCoreApplication>
@@ -27,6 +29,15 @@ void printEntries(std::ostream &out, const std::vector<update::UpdateListEntry> 
             << '\n';
 }
 
+// STATE, and TAB and DETAIL after anything but ok.
+void printState(std::ostream &out, fleet::CheckState state, const std::string &detail)
+{
+    out << checkStateText(state);
+    if (state != fleet::CheckState::Ok)
+        out << '\t' << field(detail);
+    out << '\n';
+}
+
 class CmdFleetUpdates : public Command {
 public:
     std::string name() const override { return "updates"; }
@@ -35,12 +46,13 @@ public:
     {
         return std::string(kUpdatesHelp) + kFleetTargetsHelp +
                "  --driver          the driver update host's list instead of the targets'\n" +
-               kUpdatesOutputHelp;
+               VELMORA_CTL_JSON_HELP + kUpdatesOutputHelp;
     }
     int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override
     {
         std::vector<OptionSpec> options = fleetOptions();
         options.push_back({"--driver", false});
+        options.push_back(json::kOption);
         ParsedArgs parsed;
         std::string error;
         if (!parseArgs(args, options, parsed, error))
@@ -49,80 +61,101 @@ public:
         const bool driver = parsed.has("--driver");
         if (driver && (!parsed.positional.empty() || parsed.has("--all") || parsed.has("--filter")))
             return usageError(err, name(), "--driver takes no EP, --all or --filter");
+        Output output{parsed.has(json::kOption.name), json::document(name()), out, err};
+        output.doc["targets"] = json::Json::array();
+        output.doc["driver"] = nullptr;
         FleetCommon common;
-        if (!parseFleetCommon(parsed, name(), driver && !parsed.has("--update-host"), err, common, status))
-            return status;
+        std::string problem;
+        if (!parseFleetCommon(parsed, name(), driver && !parsed.has("--update-host"), err, common, status,
+                              problem))
+            return output.failed(status, problem);
         const auto app = fleet::ensureCoreApplication();
         StopOnSignal stopper;
-        return driver ? runDriver(common, stopper, out, err) : runTargets(parsed, common, stopper, out, err);
+        return driver ? runDriver(common, stopper, output) : runTargets(parsed, common, stopper, output);
     }
 
 private:
-    int runDriver(const FleetCommon &common, const StopOnSignal &stopper, std::ostream &out,
-                  std::ostream &err)
+    // Where the results go: lines, or the one document at the end.
+    struct Output {
+        bool asJson;
+        json::Json doc;
+        std::ostream &out;
+        std::ostream &err;
+
+        // After a failure already reported on err: the document, when one is
+        // due (not after a usage error).
+        int failed(int status, const std::string &problem)
+        {
+            if (asJson && status == kExitFailure) {
+                json::setFailure(doc, problem);
+                json::write(out, doc);
+            }
+            return status;
+        }
+    };
+
+    int runDriver(const FleetCommon &common, const StopOnSignal &stopper, Output &o)
     {
         const std::string &base = common.settings.updateHostBase;
         const fleet::DriverCheck r = fleet::checkDriverHost(base, common.settings, stopper.flag());
-        out << "driver\t-\t" << field(common.driverVersion) << '\t' << field(base) << '\t';
-        switch (r.state) {
-        case fleet::CheckState::Ok:
-            out << "ok\n";
-            break;
-        case fleet::CheckState::NoSource:
-            out << fleet::kNoSource << "\tthe driver names no update host\n";
-            break;
-        case fleet::CheckState::Failed:
-            out << "failed\t" << field(r.error) << '\n';
-            break;
+        if (o.asJson) {
+            o.doc["driver"] = json::driverCheck(common.driverVersion, r);
+            if (r.state == fleet::CheckState::Failed)
+                json::setFailure(o.doc, r.error);
+            json::write(o.out, o.doc);
+        } else {
+            o.out << "driver\t-\t" << field(common.driverVersion) << '\t' << field(base) << '\t';
+            printState(o.out, r.state, driverCheckDetail(r));
+            printEntries(o.out, r.entries);
         }
-        printEntries(out, r.entries);
-        out.flush();
+        o.out.flush();
         if (r.state == fleet::CheckState::Failed)
-            return failure(err, name(), r.error);
+            return failure(o.err, name(), r.error);
         return kExitOk;
     }
 
     int runTargets(const ParsedArgs &parsed, const FleetCommon &common, const StopOnSignal &stopper,
-                   std::ostream &out, std::ostream &err)
+                   Output &o)
     {
         int status = kExitOk;
+        std::string problem;
         std::vector<fleet::FleetTarget> targets;
-        if (!findFleetTargets(parsed, name(), common.filter, err, targets, status))
-            return status;
+        if (!findFleetTargets(parsed, name(), common.filter, o.err, targets, status, problem))
+            return o.failed(status, problem);
         if (targets.empty()) {
-            err << "velmora-ctl " << name() << ": no target found\n";
+            o.err << "velmora-ctl " << name() << ": no target found\n";
+            if (o.asJson)
+                json::write(o.out, o.doc);
             return kExitOk;
         }
         const auto results = fleet::checkTargets(
             targets, common.settings, stopper.flag(), [&](size_t k, const std::string &text) {
-                err << targetLabel(targets[k]) << ": " << oneLine(text) << std::endl;
+                o.err << targetLabel(targets[k]) << ": " << oneLine(text) << std::endl;
             });
         int failed = 0;
-        for (const fleet::CheckResult &r : results) {
-            out << formatScopedEndpoint(r.address) << '\t' << field(r.name) << '\t' << field(r.version)
-                << '\t' << field(r.baseUrl) << '\t';
-            switch (r.state) {
-            case fleet::CheckState::Ok:
-                out << "ok\n";
-                break;
-            case fleet::CheckState::NoSource:
-                out << fleet::kNoSource << '\t'
-                    << field(r.source == update::SourceState::NotUrl ? "not an http(s) URL: " + r.sourceText
-                                                                     : std::string("no source text"))
-                    << '\n';
-                break;
-            case fleet::CheckState::Failed:
+        for (size_t k = 0; k < results.size(); ++k) {
+            const fleet::CheckResult &r = results[k];
+            if (r.state == fleet::CheckState::Failed)
                 ++failed;
-                out << "failed\t" << field(r.error) << '\n';
-                break;
+            if (o.asJson) {
+                o.doc["targets"].push_back(json::targetCheck(targets[k], r));
+                continue;
             }
-            printEntries(out, r.entries);
+            o.out << formatScopedEndpoint(r.address) << '\t' << field(r.name) << '\t' << field(r.version)
+                  << '\t' << field(r.baseUrl) << '\t';
+            printState(o.out, r.state, checkDetail(r));
+            printEntries(o.out, r.entries);
         }
-        out.flush();
+        const std::string summary =
+            std::to_string(failed) + " of " + std::to_string(results.size()) + " targets failed";
+        if (o.asJson) {
+            if (failed > 0)
+                json::setFailure(o.doc, summary);
+            json::write(o.out, o.doc);
+        }
+        o.out.flush();
         if (failed > 0)
-            return failure(err, name(),
-                           std::to_string(failed) + " of " + std::to_string(results.size()) +
-                               " targets failed");
+            return failure(o.err, name(), summary);
         return kExitOk;
     }
 };

@@ -1,6 +1,9 @@
 #include "tools/ctl/Args.h"
 #include "tools/ctl/Command.h"
 #include "tools/ctl/FleetHelp.h"
+#include "tools/ctl/JsonOut.h"
+
+#include <algorithm>
 
 // The core-only build (Windows) has no Qt Network: updates and update are
 // listed, with their usage, as unavailable.
@@ -18,11 +21,20 @@ public:
     std::string name() const override { return name_; }
     std::string summary() const override { return std::string("not in this build (needs Qt): ") + summary_; }
     std::string help() const override { return std::string(kUnavailableHelp) + help_; }
-    int run(const std::vector<std::string> &, std::ostream &, std::ostream &err) override
+    int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) override
     {
-        return failure(err, name_,
-                       "not available in this build: it needs Qt Network, and this velmora-ctl was built "
-                       "without Qt");
+        const std::string problem = "not available in this build: it needs Qt Network, and this velmora-ctl "
+                                    "was built without Qt";
+        // A script that asked for a document gets one here too.
+        if (std::find(args.begin(), args.end(), json::kOption.name) != args.end()) {
+            json::Json doc = json::document(name_);
+            doc["targets"] = json::Json::array();
+            if (name_ == std::string("updates"))
+                doc["driver"] = nullptr;
+            json::setFailure(doc, problem);
+            json::write(out, doc);
+        }
+        return failure(err, name_, problem);
     }
 
 private:

@@ -25,18 +25,19 @@ constexpr char kFleetTargetsHelp[] =
     "  --program-dir D   read the update host from the driver's library in D\n"
     "                    (the configuration tool's program directory)\n";
 
-constexpr char kUpdatesHelp[] = "Usage: velmora-ctl updates [EP...|--all] [OPTIONS]\n"
-                                "       velmora-ctl updates --driver [--update-host T|--program-dir D]\n"
-                                "\n"
-                                "For each target, as the update dialog does: its name, current version, the\n"
-                                "resolved base URL of its update source, and the entries of its firmware\n"
-                                "list, fetched with the same request and credential scope. A target\n"
-                                "without a source and a failed request are reported for that target; the\n"
-                                "others go on.\n"
-                                "With --driver: the driver update host's list instead, the host taken from\n"
-                                "--update-host or from the driver's library (in --program-dir D, else in\n"
-                                "velmora-ctl's own folder).\n"
-                                "\n";
+constexpr char kUpdatesHelp[] =
+    "Usage: velmora-ctl updates [EP...|--all] [OPTIONS] [--json]\n"
+    "       velmora-ctl updates --driver [--update-host T|--program-dir D] [--json]\n"
+    "\n"
+    "For each target, as the update dialog does: its name, current version, the\n"
+    "resolved base URL of its update source, and the entries of its firmware\n"
+    "list, fetched with the same request and credential scope. A target\n"
+    "without a source and a failed request are reported for that target; the\n"
+    "others go on.\n"
+    "With --driver: the driver update host's list instead, the host taken from\n"
+    "--update-host or from the driver's library (in --program-dir D, else in\n"
+    "velmora-ctl's own folder).\n"
+    "\n";
 
 constexpr char kUpdatesOutputHelp[] =
     "\n"
@@ -52,7 +53,7 @@ constexpr char kUpdatesOutputHelp[] =
 
 constexpr char kUpdateHelp[] =
     "Usage: velmora-ctl update [EP...|--all] (--latest|--entry NAME|--image FILE --crc XXXX)\n"
-    "                          [OPTIONS]\n"
+    "                          [OPTIONS] [--json]\n"
     "\n"
     "Updates the firmware of every target, several at the same time, each with\n"
     "its own client and socket: reads its version, looks up its update source,\n"

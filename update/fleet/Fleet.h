@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ namespace fleet {
 struct FleetTarget {
     NodeAddress address;
     std::string name; // from discovery; empty when not known
+    // From discovery; none when the target did not answer it.
+    std::optional<uint64_t> identifier;
 };
 
 struct FleetSettings {
