@@ -55,6 +55,7 @@ static const char usage_text[] =
     "                            1500-byte receive buffer)\n"
     "  --seconds S      stop after S seconds\n"
     "  --batch N        datagrams per sendmmsg call, 1..1024 (default 256)\n"
+    "  --rate N         at most N datagrams/s (default 0: as fast as it goes)\n"
     "  --seed N         seed of the random bytes (default 1)\n"
     "\n"
     "Output: a line \"ready\" once the socket is open (with --follow: once the\n"
@@ -282,7 +283,7 @@ int main(int argc, char **argv)
     const char *kinds = "cmd99,junk";
     const char *positional[2];
     int npos = 0, follow = 0, i;
-    unsigned long seconds = 0, batch = 256, seed = 1, lo = 0, hi = 0;
+    unsigned long seconds = 0, batch = 256, seed = 1, lo = 0, hi = 0, rate = 0;
     char host[128];
     char *percent, *dash;
     unsigned ifindex;
@@ -305,7 +306,7 @@ int main(int argc, char **argv)
         } else if (strcmp(a, "--follow") == 0) {
             follow = 1;
         } else if (strcmp(a, "--kinds") == 0 || strcmp(a, "--seconds") == 0 || strcmp(a, "--batch") == 0 ||
-                   strcmp(a, "--seed") == 0) {
+                   strcmp(a, "--seed") == 0 || strcmp(a, "--rate") == 0) {
             if (i + 1 >= argc)
                 return bad_usage("an option lacks its value");
             const char *v = argv[++i];
@@ -319,6 +320,9 @@ int main(int argc, char **argv)
             } else if (strcmp(a, "--batch") == 0) {
                 if (!parse_number(v, MAX_BATCH, &batch) || batch == 0)
                     return bad_usage("bad --batch: 1..1024");
+            } else if (strcmp(a, "--rate") == 0) {
+                if (!parse_number(v, 100000000UL, &rate))
+                    return bad_usage("bad --rate: 0..100000000");
             } else if (!parse_number(v, 0xffffffffUL, &seed)) {
                 return bad_usage("bad --seed");
             }
@@ -363,6 +367,10 @@ int main(int argc, char **argv)
             return bad_usage("bad port: 1..65535");
         hi = lo;
     }
+
+    /* A paced flood goes out in batches of about a millisecond. */
+    if (rate != 0 && batch > rate / 1000)
+        batch = rate / 1000 > 0 ? rate / 1000 : 1;
 
     if (!check_private_namespace())
         return 1;
@@ -447,6 +455,19 @@ int main(int argc, char **argv)
         }
         if (start == 0)
             start = now_seconds();
+        if (rate != 0) {
+            /* Paced: the batch goes out when the datagrams sent so far are
+             * due at the rate asked for. */
+            const double due = start + (double)sent / (double)rate;
+            const double wait = due - now_seconds();
+            if (wait > 0) {
+                struct timespec ts;
+                ts.tv_sec = (time_t)wait;
+                ts.tv_nsec = (long)((wait - (double)ts.tv_sec) * 1e9);
+                nanosleep(&ts, NULL);
+                continue;
+            }
+        }
         got = sendmmsg(fd, msgs, (unsigned)batch, 0);
         if (got < 0) {
             if (errno == EINTR)

@@ -172,7 +172,7 @@ int main(int argc, char **argv)
     }
 
     try {
-        TargetClient client(TargetClient::kAllOnes, op == "discover" ? "flood-bench" : "");
+        TargetClient client(op == "discover" ? 0 : TargetClient::kAllOnes, op == "discover" ? "flood-bench" : "");
         if (!client.open()) {
             std::cerr << "flood-client: cannot open the client (no link-local interface?)\n";
             return 1;
