@@ -80,13 +80,12 @@ long long receiveBufferErrors()
     return -1;
 }
 
-const char kUsage[] =
-    "usage: velmora-bench-flood-client probe EP [--port P]\n"
-    "       velmora-bench-flood-client discover IF [--port P]\n"
-    "       velmora-bench-flood-client transfer EP BYTES [--burst N] [--port P]\n"
-    "EP is ADDRESS%IF,PORT. One timed operation of the flood benchmark\n"
-    "(bench/flood/run.sh); its output line:\n"
-    "  RESULT MICROS received=N foreign=N dropped=N targets=N\n";
+const char kUsage[] = "usage: velmora-bench-flood-client probe EP [--port P]\n"
+                      "       velmora-bench-flood-client discover IF [--port P]\n"
+                      "       velmora-bench-flood-client transfer EP BYTES [--burst N] [--port P]\n"
+                      "EP is ADDRESS%IF,PORT. One timed operation of the flood benchmark\n"
+                      "(bench/flood/run.sh); its output line:\n"
+                      "  RESULT MICROS received=N foreign=N dropped=N targets=N\n";
 
 int usage(const std::string &why)
 {
@@ -172,7 +171,8 @@ int main(int argc, char **argv)
     }
 
     try {
-        TargetClient client(op == "discover" ? 0 : TargetClient::kAllOnes, op == "discover" ? "flood-bench" : "");
+        TargetClient client(op == "discover" ? 0 : TargetClient::kAllOnes,
+                            op == "discover" ? "flood-bench" : "");
         if (!client.open()) {
             std::cerr << "flood-client: cannot open the client (no link-local interface?)\n";
             return 1;
