@@ -12,13 +12,15 @@
 // sends anything. discover searches on interface IF only.
 //
 // Output, one line:
-//   RESULT MICROS received=N foreign=N dropped=N targets=N
+//   RESULT MICROS received=N foreign=N dropped=N targets=N last=C
 // RESULT is ok or failed (the outcome of the operation: a probe of a silent
 // target fails), MICROS the time the operation took, received the datagrams
 // the client read, foreign those of them that were not well-formed or
 // carried command 99, dropped the datagrams the namespace's UDP receive
 // buffers turned away meanwhile (Udp6RcvbufErrors: the client's queue was
-// full, so the flood outran the reader), targets what discovery listed.
+// full, so the flood outran the reader), targets what discovery listed,
+// last the command code of the last request the client sent (where a failed
+// transfer stopped: 26 a slot query, 28 the data phase, 30 the final check).
 // Exit status 0 when the operation ran (whatever its outcome), 1 when the
 // client could not start, 2 on a bad command line.
 
@@ -46,6 +48,9 @@ public:
     explicit CountingChannel(DatagramChannel &inner) : inner_(inner) {}
     bool sendTo(const uint8_t *data, size_t length, const NodeAddress &destination, bool retry) override
     {
+        MessageHeader h;
+        if (parseHeader(data, length, h))
+            lastSent = h.command;
         return inner_.sendTo(data, length, destination, retry);
     }
     bool receiveFrom(std::vector<uint8_t> &buffer, NodeAddress &source) override
@@ -62,6 +67,7 @@ public:
 
     uint64_t received = 0;
     uint64_t foreign = 0;
+    int lastSent = -1;
 
 private:
     DatagramChannel &inner_;
@@ -85,7 +91,7 @@ const char kUsage[] = "usage: velmora-bench-flood-client probe EP [--port P]\n"
                       "       velmora-bench-flood-client transfer EP BYTES [--burst N] [--port P]\n"
                       "EP is ADDRESS%IF,PORT. One timed operation of the flood benchmark\n"
                       "(bench/flood/run.sh); its output line:\n"
-                      "  RESULT MICROS received=N foreign=N dropped=N targets=N\n";
+                      "  RESULT MICROS received=N foreign=N dropped=N targets=N last=C\n";
 
 int usage(const std::string &why)
 {
@@ -216,10 +222,12 @@ int main(int argc, char **argv)
         const long long dropsAfter = receiveBufferErrors();
         client.setChannel(nullptr);
 
-        std::printf("%s %lld received=%llu foreign=%llu dropped=%lld targets=%zu\n", ok ? "ok" : "failed",
-                    static_cast<long long>(micros), static_cast<unsigned long long>(counting.received),
+        std::printf("%s %lld received=%llu foreign=%llu dropped=%lld targets=%zu last=%d\n",
+                    ok ? "ok" : "failed", static_cast<long long>(micros),
+                    static_cast<unsigned long long>(counting.received),
                     static_cast<unsigned long long>(counting.foreign),
-                    dropsBefore < 0 || dropsAfter < 0 ? -1 : dropsAfter - dropsBefore, targets.size());
+                    dropsBefore < 0 || dropsAfter < 0 ? -1 : dropsAfter - dropsBefore, targets.size(),
+                    counting.lastSent);
     } catch (const TORNE::Err &) {
         std::cerr << "flood-client: the socket library did not start\n";
         return 1;

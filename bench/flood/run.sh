@@ -168,12 +168,12 @@ stop_flood() {
 }
 
 # run_case CASE FLOOD: one timed operation; appends a line to results:
-#   CASE FLOOD VERDICT MICROS RECEIVED FOREIGN DROPPED FLOODRATE
+#   CASE FLOOD VERDICT MICROS RECEIVED FOREIGN DROPPED FLOODRATE LAST
 # VERDICT is ok when the operation ended as it should (the silent probe
 # with a time-out, discover-none with no target, discover-one with the
 # target, probe and transfer with success).
 run_case() {
-    local case=$1 flood=$2 port=() line verdict rate=- result micros received foreign dropped targets
+    local case=$1 flood=$2 port=() line verdict rate=- result micros received foreign dropped targets last
     if [ "$flood" != quiet ]; then
         start_flood "$flood" "$case"
         [ "${flood%@*}" = fixed ] && port=(--port $known_port)
@@ -191,14 +191,15 @@ run_case() {
     [ "$flood" != quiet ] && rate=$(stop_flood)
     [ -n "$rate" ] || rate=0
     if [ $rc -eq 124 ]; then
-        line="timeout $((op_timeout * 1000000)) received=-1 foreign=-1 dropped=-1 targets=0"
+        line="timeout $((op_timeout * 1000000)) received=-1 foreign=-1 dropped=-1 targets=0 last=-1"
     elif [ $rc -ne 0 ]; then
         echo "bench: $case ($flood) could not run:" >&2
         cat "$work/client.err" >&2
         exit 1
     fi
-    read -r result micros received foreign dropped targets <<<"$line"
+    read -r result micros received foreign dropped targets last <<<"$line"
     received=${received#received=} foreign=${foreign#foreign=} dropped=${dropped#dropped=} targets=${targets#targets=}
+    last=${last#last=}
     verdict=bad
     case $case in
     probe-silent) [ "$result" = failed ] && verdict=ok ;;
@@ -206,9 +207,9 @@ run_case() {
     discover-one) [ "$result" = ok ] && [ "$targets" = 1 ] && verdict=ok ;;
     *) [ "$result" = ok ] && verdict=ok ;;
     esac
-    echo "$case $flood $verdict $micros $received $foreign $dropped $rate" >>"$work/results"
-    printf '  %-13s %-13s %-4s %9.1f ms  read %6s  dropped %7s  flood %7s/s\n' "$case" "$flood" "$verdict" \
-        "$(echo "$micros / 1000" | bc -l)" "$received" "$dropped" "$rate" >&2
+    echo "$case $flood $verdict $micros $received $foreign $dropped $rate $last" >>"$work/results"
+    printf '  %-13s %-13s %-4s %9.1f ms  read %8s  dropped %8s  flood %7s/s  last request %s\n' "$case" "$flood" \
+        "$verdict" "$(echo "$micros / 1000" | bc -l)" "$received" "$dropped" "$rate" "$last" >&2
 }
 
 : >"$work/results"
@@ -232,15 +233,16 @@ function minimum(key, field,   i, m, v) { m = n[key]; for (i = 1; i <= m; i++) v
 function maximum(key, field,   i, m, v) { m = n[key]; for (i = 1; i <= m; i++) v[i] = val[key, i, field]; sortn(v, m); return v[m] }
 {
     key = $1 SUBSEP $2; k = ++n[key]
-    for (f = 3; f <= 8; f++) val[key, k, f] = $f
+    for (f = 3; f <= 9; f++) val[key, k, f] = $f
     if ($3 == "ok") good[key]++
+    else lastOfBad[key] = lastOfBad[key] (lastOfBad[key] == "" ? "" : ", ") $9
 }
 END {
     split("probe-silent discover-none discover-one probe transfer", cases, " ")
     nf = split("quiet " floods, fl, " ")
     printf "%d rounds interleaved; transfer %d bytes, burst %d%s; load average (1, 5, 15 min) %s\n\n", rounds, size, burst, pin == 1 ? "; client on CPU 0, emulator and flooder on CPU 1" : "", load
-    printf "| case | flood | as expected | ms min | ms median | ms max | median / quiet | flood datagrams/s (median) | read by the client (median) | dropped at the client (median) | goal |\n"
-    printf "|---|---|---|---|---|---|---|---|---|---|---|\n"
+    printf "| case | flood | as expected | ms min | ms median | ms max | median / quiet | flood datagrams/s (median) | read by the client (median) | dropped at the client (median) | last request of the runs not as expected | goal |\n"
+    printf "|---|---|---|---|---|---|---|---|---|---|---|---|\n"
     missed = 0
     for (c = 1; c <= 5; c++) {
         cs = cases[c]; q = cs SUBSEP "quiet"; qmed = median(q, 4)
@@ -260,9 +262,9 @@ END {
                 }
                 if (!met) missed++
             }
-            printf "| %s | %s | %d of %d | %.1f | %.1f | %.1f | %s | %s | %s | %s | %s |\n", cs, fl[f], good[key], n[key], \
+            printf "| %s | %s | %d of %d | %.1f | %.1f | %.1f | %s | %s | %s | %s | %s | %s |\n", cs, fl[f], good[key], n[key], \
                 minimum(key, 4) / 1000, med / 1000, maximum(key, 4) / 1000, fl[f] == "quiet" ? "1" : sprintf("%.2f", ratio), \
-                fl[f] == "quiet" ? "-" : median(key, 8), median(key, 5), median(key, 7), goal
+                fl[f] == "quiet" ? "-" : median(key, 8), median(key, 5), median(key, 7), lastOfBad[key] == "" ? "-" : lastOfBad[key], goal
         }
     }
     printf "\n%s\n", missed ? missed " goal(s) missed" : "all goals met"
