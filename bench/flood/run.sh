@@ -158,13 +158,22 @@ start_flood() {
     return 0
 }
 
-# stop_flood: prints the flooder's rate (datagrams/s; 0 when it never sent).
+# stop_flood: stops the flooder and sets flood_rate to its rate
+# (datagrams/s; 0 when it never sent). Not in a subshell: it waits for the
+# flooder, which is a child of this shell.
 stop_flood() {
+    local status
     kill "$flood_pid" 2>/dev/null
     wait "$flood_pid" 2>/dev/null
+    status=$?
     flood_pid=
     cat "$work/flood.out" "$work/flood.err" >>"$work/flood.log"
-    sed -n 's/^sent [0-9]* datagrams in [0-9.]* s: \([0-9]*\) datagrams\/s.*/\1/p' "$work/flood.out"
+    if [ $status -ne 0 ] || grep -qE 'Sanitizer|runtime error:' "$work/flood.err"; then
+        echo "bench: the flooder ended with status $status:" >&2
+        cat "$work/flood.err" >&2
+        exit 1
+    fi
+    flood_rate=$(sed -n 's/^sent [0-9]* datagrams in [0-9.]* s: \([0-9]*\) datagrams\/s.*/\1/p' "$work/flood.out")
 }
 
 # run_case CASE FLOOD: one timed operation; appends a line to results:
@@ -188,7 +197,10 @@ run_case() {
     esac
     line=$("${C[@]}" "${pinC[@]}" timeout "$op_timeout" "$bin/velmora-bench-flood-client" "${args[@]}" "${port[@]}" 2>"$work/client.err")
     local rc=$?
-    [ "$flood" != quiet ] && rate=$(stop_flood)
+    if [ "$flood" != quiet ]; then
+        stop_flood
+        rate=$flood_rate
+    fi
     [ -n "$rate" ] || rate=0
     if [ $rc -eq 124 ]; then
         line="timeout $((op_timeout * 1000000)) received=-1 foreign=-1 dropped=-1 targets=0 last=-1"
@@ -225,6 +237,17 @@ for r in $(seq "$rounds"); do
 done
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# The emulator must have run cleanly all along.
+kill "$sim_pid" 2>/dev/null
+wait "$sim_pid"
+sim_status=$?
+sim_pid=
+if [ $sim_status -ne 0 ] || grep -qE 'Sanitizer|runtime error:' "$work/sim.log"; then
+    echo "bench: the emulator ended with status $sim_status:" >&2
+    tail -40 "$work/sim.log" >&2
+    exit 1
+fi
 
 awk -v load="before $load_before, after $load_after" -v rounds="$rounds" -v floods="$floods" -v size="$size" -v burst="$burst" -v pin="${PIN:-1}" '
 function sortn(a, n,   i, j, t) { for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; j--) a[j + 1] = a[j]; a[j + 1] = t } }
