@@ -2,8 +2,8 @@
 // private test network (run through scripts/testnet.sh).
 #include "driver/DriverFinder.h"
 #include "src/Platform/Platform.h"
-#include "tests/driver/ChildProcess.h"
 #include "tests/settings/TempDir.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -497,6 +497,35 @@ private:
     std::string err_;
 };
 
+// A process (no child of the test: a grandchild whose parent ended) has
+// gone, or is a zombie that only its new parent can still reap.
+inline bool processGone(pid_t pid)
+{
+    const int fd = ::open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    char buffer[512];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (n <= 0)
+        return true;
+    const std::string text(buffer, static_cast<size_t>(n));
+    const size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
+// Until processGone(pid), at most millis.
+inline bool waitProcessGone(pid_t pid, int millis)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(millis);
+    while (!processGone(pid)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 // Runs fn in a forked copy of the test program (which dies with the test)
 // and returns what fn returned as the copy's exit status; -1 with a failure
 // when it did not end within timeoutMs (it is killed) or not normally.

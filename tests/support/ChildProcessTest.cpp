@@ -4,9 +4,6 @@
 
 #include <gtest/gtest-spi.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -24,26 +21,6 @@ ChildProcess shell(const std::string &script, const ChildOptions &options = {})
 // A shell that ends with status 0 on SIGTERM once it has set its trap
 // (it says "armed" then).
 const char *const kCleanOnTerm = "trap 'exit 0' TERM; echo armed; while :; do sleep 0.01; done";
-
-// Gone, or a zombie that only its new parent can still reap.
-bool gone(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    return text.empty() || (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z');
-}
-
-bool goneWithin(pid_t pid, int millis)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(millis);
-    while (!gone(pid)) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 TEST(ChildProcess, ReadinessIsTheChildsOwn)
 {
@@ -194,8 +171,8 @@ TEST(ChildProcess, ChildrenDieWithTheTestProgram)
     ::close(fds[0]);
     EXPECT_EQ(status, 0);
     ASSERT_GT(orphan, 0);
-    EXPECT_TRUE(goneWithin(orphan, 5000)) << "the child of a killed test program runs on";
-    if (!gone(orphan))
+    EXPECT_TRUE(testchild::waitProcessGone(orphan, 5000)) << "the child of a killed test program runs on";
+    if (!testchild::processGone(orphan))
         ::kill(orphan, SIGKILL);
 }
 

@@ -12,7 +12,7 @@
 #include "src/Network/AddressText.h"
 #include "src/Platform/Platform.h"
 #include "tests/config/FixturePlatform.h"
-#include "tests/driver/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "update/Update.h"
 #include "update/UpdateWorker.h"
 #include "update/net/UpdateAccess.h"
