@@ -85,6 +85,14 @@ velmora_run_pid() {
     echo "$rest"
 }
 
+# True while process pid runs (a zombie waiting for its parent has ended).
+velmora_pid_alive() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ -n "$stat" ] && [ "${stat%% *}" != Z ]
+}
+
 # Removes what runs that have ended left behind (a run killed with SIGKILL
 # cannot clean up): their network namespaces, with whatever still runs in
 # them (as root, ip netns), and their folders in ${TMPDIR:-/tmp} (only ours,
@@ -96,7 +104,7 @@ velmora_reap_stale() {
     if [ "$(id -u)" = 0 ] && [ -z "${VELMORA_NET_INSIDE_USERNS:-}" ] && command -v ip >/dev/null 2>&1; then
         for name in $(ip netns list 2>/dev/null | cut -d' ' -f1); do
             pid=$(velmora_run_pid "$name") || continue
-            [ -e "/proc/$pid" ] && continue
+            velmora_pid_alive "$pid" && continue
             pids=$(ip netns pids "$name" 2>/dev/null | tr '\n' ' ')
             if [ -n "$pids" ]; then
                 # shellcheck disable=SC2086
@@ -116,7 +124,7 @@ velmora_reap_stale() {
     for folder in "${TMPDIR:-/tmp}"/velmora-*.pid[0-9]*; do
         [ -d "$folder" ] && [ ! -L "$folder" ] && [ -O "$folder" ] || continue
         pid=$(velmora_run_pid "${folder##*/}") || continue
-        [ -e "/proc/$pid" ] && continue
+        velmora_pid_alive "$pid" && continue
         [ -e "$folder/.keep" ] && continue
         rm -rf "$folder" && echo "$who: removed folder $folder, left by run $pid, which has ended" >&2
     done
