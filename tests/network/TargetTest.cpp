@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 // Transactions, discovery and the network commands of velmora-ctl against
@@ -335,6 +336,54 @@ TEST_F(TargetNet, CtlCommandsAgainstThreeTargets)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, envText("VELMORA_C1_ADDR") + "%" + envText("VELMORA_C1_INDEX") + "\tvc1\tethernet (veth)\n" +
                          envText("VELMORA_C2_ADDR") + "%" + envText("VELMORA_C2_INDEX") + "\tvc2\tethernet (veth)\n");
+}
+
+// The emulator and a long velmora-ctl command started by a script that is
+// killed with SIGKILL (no clean-up of its own) end with it: nothing runs on
+// holding the ports and the namespace.
+TEST_F(TargetNet, EmulatorAndLongCommandsEndWithTheScriptThatStartedThem)
+{
+    const std::string bin = envText("VELMORA_PROGRAM_DIR");
+    // A slow target for the transfer: every reply 30 ms late, so 300 blocks
+    // stop-and-wait take about 9 s.
+    SimProcess slow;
+    startSim(slow, 1, {"--target", "slow", "--port", "19650", "--delay", "30", "--log-port", "0"});
+    const std::string image = testchild::LogFolder::instance().path() + "/slow-image.bin";
+    {
+        std::ofstream out(image, std::ios::binary);
+        out << std::string(300 * 1024, 'x');
+    }
+    const struct {
+        const char *name;
+        std::string command;
+        const char *started; // in the shared output once it runs
+        const char *stopped; // printed by its own orderly stop, or empty
+    } rows[] = {
+        {"emulator",
+         envText("VELMORA_NS_T2") + " " + bin + "/velmora-target-sim --target x --port 19650 --log-port 0",
+         "ready", "stopped"},
+        {"velmora-ctl transfer", bin + "/velmora-ctl transfer " + scoped(target(1, 19650)) + " " + image,
+         "sent ", ""},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        ChildProcess script(std::vector<std::string>{"/bin/sh", "-c", r.command + " & echo pid=$!; wait"});
+        ASSERT_TRUE(script.waitFor(r.started, 15000)) << script.output();
+        const std::string out = script.output();
+        const size_t at = out.find("pid=");
+        ASSERT_NE(at, std::string::npos) << out;
+        const pid_t pid = static_cast<pid_t>(std::stol(out.substr(at + 4)));
+        ASSERT_FALSE(testchild::processGone(pid)) << out;
+        ASSERT_TRUE(script.kill());
+        EXPECT_TRUE(testchild::waitProcessGone(pid, 5000)) << "it runs on without its script:\n"
+                                                           << script.output();
+        if (!testchild::processGone(pid))
+            ::kill(pid, SIGKILL);
+        if (*r.stopped != '\0') {
+            EXPECT_NE(script.output().find(r.stopped), std::string::npos) << script.output();
+        }
+        EXPECT_EQ(childexit::sanitizerLine(script.output()), "") << script.output();
+    }
 }
 
 } // namespace
