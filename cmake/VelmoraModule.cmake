@@ -49,16 +49,20 @@ function(velmora_library name)
   endif()
 endfunction()
 
-# velmora_test(NAME SOURCES src... [LINKS lib...] [QT] [NETNS] [TIMEOUT s] [LOCK name])
+# velmora_test(NAME SOURCES src... [LINKS lib...] [QT] [NETNS] [TIMEOUT s]
+#              [LOCK resource [LOCKED_CASES filter]])
 # A GoogleTest program in build/tests. Plain tests are discovered per case
 # before they run (so a cross build runs discovery under its emulator at test
 # time, not at build time). NETNS tests run whole, inside the private test
-# network that scripts/testnet.sh builds and removes. LOCK names a CTest
-# resource lock for a fixed host port the program binds (debug_port for
-# [::1]:19641, log_port for [::1]:23): tests with the same lock never run
-# at the same time.
+# network that scripts/testnet.sh builds and removes, and alone.
+# LOCK names a resource of the host that the program's cases take for
+# themselves (a CTest RESOURCE_LOCK, so `ctest -j` never runs two holders
+# at once): debug_port (UDP [::1]:19641, the debug monitor's port),
+# log_port (TCP [::1]:23, a target's log stream). LOCKED_CASES (a
+# GoogleTest filter, Suite.Case:Suite.Other*) limits the lock to the cases
+# that take the resource, so the others still run beside its holders.
 function(velmora_test name)
-  cmake_parse_arguments(A "QT;NETNS" "TIMEOUT;LOCK" "SOURCES;LINKS" ${ARGN})
+  cmake_parse_arguments(A "QT;NETNS" "TIMEOUT;LOCK;LOCKED_CASES" "SOURCES;LINKS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LINKS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
@@ -96,14 +100,13 @@ function(velmora_test name)
                     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0:exitcode=86"
                     "UBSAN_OPTIONS=print_stacktrace=1:exitcode=86")
   endif()
-  set(lock)
-  if(A_LOCK)
-    set(lock RESOURCE_LOCK ${A_LOCK})
-  endif()
   if(A_NETNS)
     add_test(NAME ${name}
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/testnet.sh $<TARGET_FILE:${name}>)
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RUN_SERIAL ON LABELS netns ${lock})
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RUN_SERIAL ON LABELS netns)
+    if(A_LOCK)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${A_LOCK})
+    endif()
   else()
     # Discovered tests keep only the first entry of a list-valued ENVIRONMENT
     # (the discovery script flattens it), so the environment is set by a
@@ -115,8 +118,19 @@ function(velmora_test name)
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${launcher}")
     # Parameterised cases are named by their case names, not by byte dumps
     # of their parameters (NO_PRETTY_VALUES).
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
-                         PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" ${lock})
+    set(discovery DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
+    if(A_LOCK AND A_LOCKED_CASES)
+      # Two discoveries of one program: the other cases, and the locked ones.
+      gtest_discover_tests(${name} ${discovery} TEST_FILTER "-${A_LOCKED_CASES}"
+                           PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+      gtest_discover_tests(${name} ${discovery} TEST_FILTER "${A_LOCKED_CASES}"
+                           PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RESOURCE_LOCK ${A_LOCK})
+    elseif(A_LOCK)
+      gtest_discover_tests(${name} ${discovery}
+                           PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}" RESOURCE_LOCK ${A_LOCK})
+    else()
+      gtest_discover_tests(${name} ${discovery} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+    endif()
   endif()
 endfunction()
 

@@ -34,12 +34,17 @@
 #   --build-dir DIR   build folder (default: build-demo in the source tree)
 #   --debug           Debug build (default: Release)
 #   --no-build        use the build folder as it is
-#   --keep            keep the demo folder (settings, logs) afterwards
+#   --keep            keep the demo folder (settings, logs) afterwards, also
+#                     when the demo is killed
 #   -h, --help        this text
 # TOOL-ARGS go to velmora-configure (for example: staging).
 #
 # Needs a display reachable through its unix socket (DISPLAY=:N). Without
 # one: xvfb-run -a ./scripts/demo.sh
+#
+# A demo killed with SIGKILL cannot clean up: its programs end with it
+# (parent-death signal), and the next start removes its network namespaces
+# and folder (their names carry its process id) and says so.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -136,8 +141,12 @@ velmora_net_reexec_unprivileged "$0" "${orig_args[@]}"
 
 # The demo's own folder: a copy of the program directory (which also shows
 # that it works anywhere), the driver's configuration, its settings, logs.
-demo=$(mktemp -d "${TMPDIR:-/tmp}/velmora-demo.XXXXXX") || die "cannot create a demo folder"
+export VELMORA_NET_WHO=demo
+velmora_reap_stale demo
+demo=$(mktemp -d "${TMPDIR:-/tmp}/velmora-demo.pid$$.XXXXXX") || die "cannot create a demo folder"
 chmod 755 "$demo"
+# A later start removes the folder of a killed demo, but not a kept one.
+[ -n "$keep" ] && : >"$demo/.keep"
 prog=$demo/program
 cp -a "$bin" "$prog" || die "cannot copy the program directory"
 rm -f "$prog/setting_path.inf" # a new installation: the tool runs the set-up once
@@ -222,7 +231,7 @@ for name in living-room studio studio-2; do
 done
 
 # The update server, on the client side (only lo is up there: [::1]).
-$VELMORA_NS_CLIENT "$here/update-server.sh" --dir "$demo/update-server" ${keep:+--keep} \
+"${VELMORA_PDEATH[@]}" $VELMORA_NS_CLIENT "$here/update-server.sh" --dir "$demo/update-server" ${keep:+--keep} \
     --ca-out "$VELMORA_UPDATE_CA" --ctl "$prog/velmora-ctl" --access-log "$demo/logs/update-access.log" \
     >"$demo/logs/update-server.log" 2>&1 </dev/null &
 server=$!
@@ -255,7 +264,7 @@ if [ -x "$prog/velmora-configure" ]; then
     # The display's unix socket and its cookie reach the namespace as files.
     # In the background, so that Ctrl-C or a signal to this script ends
     # the tool and removes everything at once.
-    $VELMORA_NS_CLIENT env DISPLAY="$DISPLAY" ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} \
+    "${VELMORA_PDEATH[@]}" $VELMORA_NS_CLIENT env DISPLAY="$DISPLAY" ${XAUTHORITY:+XAUTHORITY="$XAUTHORITY"} \
         "$prog/velmora-configure" "${tool_args[@]}" </dev/null &
     tool=$!
     pids=("$tool" "${pids[@]}")

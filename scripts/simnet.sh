@@ -63,11 +63,15 @@ sim="$bin/velmora-target-sim"
 
 velmora_net_reexec_unprivileged "$0" --bin "$bin" --t1 "$t1_args" --t2 "$t2_args" ${verbose:+"$verbose"} \
     ${logdir:+--log "$logdir"} ${update_server:+--update-server} -- "$@"
+# Messages about what killed runs left behind (removed by velmora_net_up).
+export VELMORA_NET_WHO=simnet
 velmora_net_up 2
 
 own_log=
 if [ -z "$logdir" ]; then
-    logdir=$(mktemp -d "${TMPDIR:-/tmp}/velmora-simnet.XXXXXX")
+    # With this run's process id: a later start removes it if this run is
+    # killed.
+    logdir=$(mktemp -d "${TMPDIR:-/tmp}/velmora-simnet.pid$$.XXXXXX")
     own_log=1
 fi
 sims=()
@@ -122,7 +126,7 @@ echo "simnet: client interfaces $VELMORA_C1_IF (index $VELMORA_C1_INDEX) -> $VEL
 if [ -n "$update_server" ]; then
     # shellcheck source=lib/update-server.env
     . "$here/lib/update-server.env"
-    $VELMORA_NS_CLIENT "$here/update-server.sh" --ca-out "$logdir/update-ca.pem" --ctl "$bin/velmora-ctl" \
+    "${VELMORA_PDEATH[@]}" $VELMORA_NS_CLIENT "$here/update-server.sh" --ca-out "$logdir/update-ca.pem" --ctl "$bin/velmora-ctl" \
         --access-log "$logdir/update-access.log" >"$logdir/update-server.log" 2>&1 </dev/null &
     server=$!
     # Bounded: the server gives up by itself after 10 s.
@@ -144,7 +148,10 @@ export PATH="$bin:$PATH" VELMORA_PROGRAM_DIR="$bin" VELMORA_SIM_LOG_DIR="$logdir
 if [ $# -eq 0 ]; then
     set -- "${SHELL:-/bin/bash}" -i
 fi
-# In the foreground: an interactive shell needs the terminal.
-$VELMORA_NS_CLIENT "$@"
+# In the foreground: an interactive shell needs the terminal. It gets
+# SIGHUP (as from a closed terminal) when this script is killed.
+hangup=()
+[ ${#VELMORA_PDEATH[@]} -gt 0 ] && hangup=(setpriv --pdeathsig HUP)
+"${hangup[@]}" $VELMORA_NS_CLIENT "$@"
 rc=$?
 exit $rc

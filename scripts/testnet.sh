@@ -7,7 +7,8 @@
 # usable at once, lo up everywhere. Nothing reaches the machine's real
 # interfaces. As root it uses ip netns; otherwise an unprivileged user
 # namespace. If namespaces cannot be made it fails (exit 1) with a message.
-# The exit status is CMD's.
+# The exit status is CMD's. Every start first removes the namespaces and
+# folders that killed runs left behind, and says so on standard error.
 #
 # Input: VELMORA_NET_TARGETS (optional) = number of target namespaces (2).
 #
@@ -54,8 +55,10 @@ trap 'stop_child; exit 143' TERM
 trap 'stop_child; exit 129' HUP
 
 # In the background, so that a signal to this script is handled at once
-# (and the network removed) instead of after CMD ends.
-$VELMORA_NS_CLIENT "$@" &
+# (and the network removed) instead of after CMD ends. CMD gets SIGTERM
+# when this script ends, even by SIGKILL; the namespaces of a run killed
+# so are removed by the next start (velmora_net_up).
+"${VELMORA_PDEATH[@]}" $VELMORA_NS_CLIENT "$@" &
 child=$!
 wait "$child"
 rc=$?

@@ -165,8 +165,11 @@ if [ -n "$dir" ]; then
     fi
     dir=$(cd "$dir" && pwd)
 else
-    dir=$(mktemp -d "${TMPDIR:-/tmp}/velmora-update-server.XXXXXX") || { say "cannot create a work folder"; exit 1; }
+    # With this run's process id: the test network's scripts remove it if
+    # this run was killed and its guard (below) could not.
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/velmora-update-server.pid$$.XXXXXX") || { say "cannot create a work folder"; exit 1; }
     own_dir=1
+    [ -n "$keep" ] && : >"$dir/.keep"
 fi
 # As root nginx's workers run as "nobody": they must reach the files.
 chmod 755 "$dir" || exit 1

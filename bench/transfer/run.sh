@@ -45,9 +45,12 @@ for p in atftp atftpd taskset; do
 done
 
 velmora_net_reexec_unprivileged "$0" "$@"
+# What killed runs left behind is removed first, with messages "bench: ...".
+export VELMORA_NET_WHO=bench
 velmora_net_up 1
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench.XXXXXX")
+# With this run's process id: a later start removes it if this run is killed.
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench.pid$$.XXXXXX")
 chmod 755 "$work"
 pids=()
 cleanup() {
@@ -80,10 +83,10 @@ chmod 777 "$work/tftp"
     --target lossy --port 19651 --window=16 --windows=1024 --received="$work/lossy.bin" \
     --lose-blocks=0.01 --seed=7 --storage-log=1 >"$work/sim.log" 2>&1 &
 pids+=($!)
-"${T[@]}" "${pinT[@]}" atftpd --daemon --no-fork --port 69 --bind-address "$VELMORA_T1_ADDR4" \
+"${VELMORA_PDEATH[@]}" "${T[@]}" "${pinT[@]}" atftpd --daemon --no-fork --port 69 --bind-address "$VELMORA_T1_ADDR4" \
     --user root --group root --logfile "$work/atftpd.log" "$work/tftp" &
 pids+=($!)
-"${T[@]}" "${pinT[@]}" "$bin/velmora-bench-rtt" echo "$VELMORA_T1_ADDR%$VELMORA_T1_IF" 19700 &
+"${VELMORA_PDEATH[@]}" "${T[@]}" "${pinT[@]}" "$bin/velmora-bench-rtt" echo "$VELMORA_T1_ADDR%$VELMORA_T1_IF" 19700 &
 pids+=($!)
 for _ in $(seq 100); do
     grep -q ready "$work/sim.log" 2>/dev/null && break

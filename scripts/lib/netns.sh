@@ -14,10 +14,17 @@
 #
 # Functions:
 #   velmora_net_up [N]      build the network (call once); exports the
-#                           variables below; dies on failure
+#                           variables below; dies on failure. It first
+#                           removes what runs that have ended left behind
+#                           (velmora_reap_stale; messages start with
+#                           $VELMORA_NET_WHO, default "testnet")
 #   velmora_net_down        remove everything (idempotent; set as trap by
 #                           velmora_net_up)
 #   velmora_net_client CMD  run CMD in the client namespace
+#   velmora_reap_stale WHO  remove the namespaces and folders of runs that
+#                           have ended (names with ".pidN")
+#   VELMORA_PDEATH          command prefix: the program gets SIGTERM when
+#                           the script ends, even by SIGKILL
 #
 # Variables exported by velmora_net_up (k = 1..N):
 #   VELMORA_TESTNET=1         marker: running inside the private network
@@ -43,14 +50,90 @@ velmora_net_die() {
     exit 1
 }
 
-# Names unique per run, so that parallel runs never meet.
+# Names unique per run, so that parallel runs never meet. They carry the
+# run's process id (".pidN."), so that a later start can tell what a run
+# that was killed left behind (velmora_reap_stale).
 velmora_net_id() {
-    printf 'vm%s%04x' "$$" "$((RANDOM))"
+    printf 'velmora.pid%s.%04x.' "$$" "$((RANDOM))"
+}
+
+# A command prefix for programs a script starts in the background: the
+# kernel sends them SIGTERM when the script ends, also when it is killed
+# with SIGKILL and cannot stop them itself (empty where setpriv lacks it).
+VELMORA_PDEATH=()
+if command -v setpriv >/dev/null 2>&1 && setpriv --pdeathsig TERM true 2>/dev/null; then
+    VELMORA_PDEATH=(setpriv --pdeathsig TERM)
+fi
+
+# The process id in the name of a namespace or folder of a run, or nothing
+# for names of other programs. Names: velmora.pidN.XXXX.c (namespaces),
+# velmora-KIND.pidN[.XXXXXX] (folders), and the namespaces of older
+# versions, vmNXXXXc and vmNXXXXtK (N the id, XXXX four hex digits).
+velmora_run_pid() {
+    local name=$1 rest
+    case $name in
+    velmora.pid[0-9]*.* | velmora-*.pid[0-9]*)
+        rest=${name#*.pid}
+        rest=${rest%%.*}
+        ;;
+    *)
+        [[ $name =~ ^vm([0-9]+)[0-9a-f]{4}(c|t[0-9]+)$ ]] || return 1
+        rest=${BASH_REMATCH[1]}
+        ;;
+    esac
+    [[ $rest =~ ^[0-9]+$ ]] || return 1
+    echo "$rest"
+}
+
+# True while process pid runs (a zombie waiting for its parent has ended).
+velmora_pid_alive() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ -n "$stat" ] && [ "${stat%% *}" != Z ]
+}
+
+# Removes what runs that have ended left behind (a run killed with SIGKILL
+# cannot clean up): their network namespaces, with whatever still runs in
+# them (as root, ip netns), and their folders in ${TMPDIR:-/tmp} (only ours,
+# and not one holding a file ".keep", which --keep asks for). Says so on
+# standard error. A run that is still alive is never touched: the process
+# id in its names still exists (this script's own included).
+velmora_reap_stale() {
+    local who=${1:-testnet} name pid pids folder n
+    if [ "$(id -u)" = 0 ] && [ -z "${VELMORA_NET_INSIDE_USERNS:-}" ] && command -v ip >/dev/null 2>&1; then
+        for name in $(ip netns list 2>/dev/null | cut -d' ' -f1); do
+            pid=$(velmora_run_pid "$name") || continue
+            velmora_pid_alive "$pid" && continue
+            pids=$(ip netns pids "$name" 2>/dev/null | tr '\n' ' ')
+            if [ -n "$pids" ]; then
+                # shellcheck disable=SC2086
+                kill $pids 2>/dev/null
+                for n in $(seq 1 20); do
+                    [ -z "$(ip netns pids "$name" 2>/dev/null)" ] && break
+                    sleep 0.1
+                done
+                # shellcheck disable=SC2086
+                kill -KILL $(ip netns pids "$name" 2>/dev/null) 2>/dev/null
+            fi
+            if ip netns del "$name" 2>/dev/null; then
+                echo "$who: removed network namespace $name, left by run $pid, which has ended${pids:+ (stopped what still ran in it: processes ${pids% })}" >&2
+            fi
+        done
+    fi
+    for folder in "${TMPDIR:-/tmp}"/velmora-*.pid[0-9]*; do
+        [ -d "$folder" ] && [ ! -L "$folder" ] && [ -O "$folder" ] || continue
+        pid=$(velmora_run_pid "${folder##*/}") || continue
+        velmora_pid_alive "$pid" && continue
+        [ -e "$folder/.keep" ] && continue
+        rm -rf "$folder" && echo "$who: removed folder $folder, left by run $pid, which has ended" >&2
+    done
 }
 
 velmora_net_up() {
     [ -n "${VELMORA_HOST_NETNS:-}" ] || export VELMORA_HOST_NETNS="$(readlink /proc/self/ns/net 2>/dev/null)"
     local n=${1:-2} k
+    velmora_reap_stale "${VELMORA_NET_WHO:-testnet}"
     VELMORA_NET_TARGETS=$n
     VELMORA_NET_RUN=$(velmora_net_id)
     VELMORA_NET_HOLDERS=()

@@ -2,16 +2,15 @@
 // driver.
 
 #include "app/StagingFlag.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,23 +44,6 @@ TEST(StagingFlag, OnlyTheExactArgumentCounts)
     }
 }
 
-std::string run(const std::string &command, int &status)
-{
-    std::string out;
-    FILE *p = popen(command.c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    const int raw = pclose(p);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
-
 // Without the driver's library in its folder the program shows no window,
 // says which folder it searched and ends with a failure status. A copy of
 // the program in an empty folder of its own has nothing to find.
@@ -70,16 +52,18 @@ TEST(Program, NoDriverLibraryNoWindow)
     namespace fs = std::filesystem;
     const char *bin = std::getenv("VELMORA_PROGRAM_DIR");
     ASSERT_NE(bin, nullptr);
-    const fs::path dir = fs::temp_directory_path() / ("velmora-app-test-" + std::to_string(::getpid()));
+    const fs::path dir = fs::temp_directory_path() / ("velmora-app-test.pid" + std::to_string(::getpid()));
     fs::create_directories(dir / "sub");
     std::ofstream(dir / "sub" / "notes.txt") << "no library here\n";
     fs::copy_file(fs::path(bin) / "velmora-configure", dir / "velmora-configure",
                   fs::copy_options::overwrite_existing);
-    int status = 0;
-    const std::string out =
-        run("cd / && QT_QPA_PLATFORM=offscreen timeout 60 '" + (dir / "velmora-configure").string() + "' staging 2>&1",
-            status);
-    EXPECT_EQ(status, 2) << out;
+    ChildOptions options;
+    options.directory = "/";
+    options.setEnv = {"QT_QPA_PLATFORM=offscreen"};
+    ChildProcess program(std::vector<std::string>{(dir / "velmora-configure").string(), "staging"}, options);
+    ASSERT_TRUE(program.started()) << program.startError();
+    EXPECT_EQ(program.wait(60000), 2) << program.output();
+    const std::string out = program.output();
     EXPECT_NE(out.find("no driver library"), std::string::npos) << out;
     EXPECT_NE(out.find(dir.string() + "/"), std::string::npos) << out;
     fs::remove_all(dir);

@@ -63,6 +63,8 @@ TEST_F(Buttons, DefaultThenSaveWritesTheDefaultsWithTheForm)
                                               "\r\n");
 }
 
+// The monitor takes the real debug port: named in LOCKED_CASES
+// (CMakeLists.txt here), as is the next case.
 TEST_F(Buttons, DebugWritesAndRemovesTheSwitchEachTime)
 {
     ModalCloser closer;

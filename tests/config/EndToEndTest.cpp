@@ -6,7 +6,7 @@
 
 #include "tests/config/DialogFixture.h"
 #include "tests/config/FixturePlatform.h"
-#include "tests/driver/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QComboBox>
 #include <QDir>

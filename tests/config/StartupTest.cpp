@@ -340,6 +340,8 @@ TEST(StartupRejected, ReadableFileGivesNoNotice)
 // The driver reports no settings path: the set-up program runs when
 // "setting_path.inf" is missing, and the debug switch goes nowhere (never
 // into the current folder) while the monitor still opens.
+// The monitor takes the real debug port: named in LOCKED_CASES
+// (CMakeLists.txt here).
 TEST(StartupRejected, EmptySettingsPath)
 {
     for (bool pathFile : {false, true}) {

@@ -2,6 +2,7 @@
 #include "tools/ctl/Command.h"
 
 #include "tests/settings/TempDir.h"
+#include "tests/support/CtlRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +24,8 @@
 
 namespace {
 
-struct CtlResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CtlResult ctlRun(std::vector<std::string> words)
-{
-    words.insert(words.begin(), "velmora-ctl");
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = ctl::runCtl(words, out, err);
-    return {status, out.str(), err.str()};
-}
+using ctltest::CtlResult;
+using ctltest::ctlRun;
 
 TEST(CtlTool, HelpListsEveryCommandWithSummary)
 {

@@ -428,6 +428,7 @@ TEST(DebugBind, PortInUseIsShownInThePaneAndOnTheDebugOutput)
     QTRY_VERIFY(!window.isVisible());
 }
 
+// Takes the real debug port: named in LOCKED_CASES (CMakeLists.txt here).
 TEST(DebugBind, DefaultIsTheDriversPortOnIpv6Loopback)
 {
     Debug window;

@@ -91,6 +91,7 @@ TEST(DmesgForm, ObjectsGeometryTextsAndTabOrder)
     EXPECT_EQ(texts, (std::set<std::string>{"dmesg", "save log", "close", "clear", "reboot"}));
 }
 
+// Takes the real log port: named in LOCKED_CASES (CMakeLists.txt here).
 TEST(DmesgConnection, DefaultIsPort23OfTheGivenAddress)
 {
     QTcpServer telnet;

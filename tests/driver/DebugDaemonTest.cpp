@@ -1,17 +1,19 @@
 // The stand-in driver's debug output: its lines, and velmora-debugd
 // sending them to a listener on ::1 only while the switch file exists.
-#include "tests/driver/ChildProcess.h"
 #include "tests/settings/TempDir.h"
+#include "tests/support/ChildProcess.h"
 #include "tools/debugd/DebugLines.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <filesystem>
 #include <set>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -165,6 +167,50 @@ TEST(DebugDaemon, SettingsFolderFromTheDriversConfiguration)
     ChildProcess d("env VELMORA_DRIVER_CONFIG=" + config.file("driver.inf") + " " + daemon() + " --port 9");
     EXPECT_TRUE(d.waitFor("watching " + config.file("demo/debug.inf"), 5000)) << d.output();
     EXPECT_EQ(d.stop(), 0);
+}
+
+// Started by a script that is then killed (SIGKILL: no clean-up of its
+// own), the daemon ends too, through its own orderly stop. One whose start
+// ignored SIGHUP (nohup) was asked to outlive its session and stays.
+TEST(DebugDaemon, EndsWithTheScriptThatStartedIt)
+{
+    struct Row {
+        const char *name;
+        const char *prefix;
+        bool ends;
+    } rows[] = {
+        {"started by a script", "", true},
+        {"started with SIGHUP ignored", "trap '' HUP; ", false},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        TempDir settings;
+        ChildProcess script(std::vector<std::string>{"/bin/sh", "-c",
+                                                     std::string(r.prefix) + daemon() + " --settings-dir " +
+                                                         settings.path().string() +
+                                                         " --port 9 --poll-ms 20 & echo daemon=$!; wait"});
+        ASSERT_TRUE(script.waitFor("watching", 10000)) << script.output();
+        const std::string started = script.output();
+        const size_t at = started.find("daemon=");
+        ASSERT_NE(at, std::string::npos) << started;
+        const pid_t pid = static_cast<pid_t>(std::stol(started.substr(at + 7)));
+        ASSERT_TRUE(script.kill());
+        if (r.ends) {
+            EXPECT_TRUE(testchild::waitProcessGone(pid, 5000)) << "the daemon runs on without its script";
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            EXPECT_FALSE(testchild::processGone(pid));
+            ::kill(pid, SIGTERM);
+            EXPECT_TRUE(testchild::waitProcessGone(pid, 5000));
+        }
+        if (!testchild::processGone(pid))
+            ::kill(pid, SIGKILL);
+        // It stopped as on SIGTERM, and cleanly (the daemon shares the
+        // script's log).
+        const std::string out = script.output();
+        EXPECT_NE(out.find("velmora-debugd: stopped"), std::string::npos) << out;
+        EXPECT_EQ(childexit::sanitizerLine(out), "") << out;
+    }
 }
 
 struct CommandCase {

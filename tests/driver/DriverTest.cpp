@@ -3,8 +3,8 @@
 #include "driver/DriverFinder.h"
 #include "settings/IniFile.h"
 #include "src/Platform/Platform.h"
-#include "tests/driver/ChildProcess.h"
 #include "tests/settings/TempDir.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // private test network (run through scripts/testnet.sh).
 #include "driver/DriverFinder.h"
 #include "src/Platform/Platform.h"
-#include "tests/driver/ChildProcess.h"
 #include "tests/settings/TempDir.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -56,9 +56,11 @@ public:
     {
         ASSERT_EQ(env("VELMORA_TESTNET"), "1") << "run this test through scripts/testnet.sh";
         const std::string bin = env("VELMORA_PROGRAM_DIR") + "/velmora-target-sim";
-        ASSERT_EQ(std::system("$VELMORA_NS_T2 ip -6 addr add fd00:2::1/64 dev $VELMORA_T2_IF nodad && "
-                              "ip -6 addr add fd00:2::c/64 dev $VELMORA_C2_IF nodad"),
-                  0);
+        for (const char *add : {"$VELMORA_NS_T2 ip -6 addr add fd00:2::1/64 dev $VELMORA_T2_IF nodad",
+                                "ip -6 addr add fd00:2::c/64 dev $VELMORA_C2_IF nodad"}) {
+            ChildProcess ip(add);
+            ASSERT_EQ(ip.wait(10000), 0) << add << ": " << ip.output();
+        }
         sims.push_back(std::make_unique<ChildProcess>(
             "$VELMORA_NS_T1 " + bin +
             " --target 'Studio' --id 5 --port 19651 --target 'Studio' --id 5 --port 19650"));

@@ -1,14 +1,12 @@
+#include "tests/support/ChildProcess.h"
+
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,62 +34,22 @@ struct ProgramRun {
     std::string out; // standard output and error
 };
 
-// Runs the program with args; logPath empty: no VELMORA_MSIEXEC_LOG.
+// Runs the program with args; logPath empty: no VELMORA_MSIEXEC_LOG. The
+// harness fails the test for a sanitizer line or status 86 of its own.
 ProgramRun runProgram(const std::vector<std::string> &args, const std::string &logPath)
 {
+    ChildOptions options;
+    if (logPath.empty())
+        options.unsetEnv = {"VELMORA_MSIEXEC_LOG"};
+    else
+        options.setEnv = {"VELMORA_MSIEXEC_LOG=" + logPath};
+    std::vector<std::string> argv{programPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess program(argv, options);
     ProgramRun run;
-    int fds[2];
-    if (pipe(fds) != 0)
-        return run;
-    std::vector<std::string> env;
-    for (char **e = environ; *e; ++e) {
-        if (std::string(*e).rfind("VELMORA_MSIEXEC_LOG=", 0) != 0)
-            env.emplace_back(*e);
-    }
-    if (!logPath.empty())
-        env.push_back("VELMORA_MSIEXEC_LOG=" + logPath);
-    const std::string program = programPath();
-    std::vector<char *> argv{const_cast<char *>(program.c_str())};
-    for (const auto &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char *> envp;
-    for (auto &e : env)
-        envp.push_back(const_cast<char *>(e.c_str()));
-    envp.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        execve(program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    char buffer[4096];
-    for (;;) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 30000) <= 0)
-            break; // a hung program: the status below tells
-        const ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        run.out.append(buffer, size_t(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.status = program.wait(30000);
+    run.out = program.output();
     return run;
-}
-
-bool hasSanitizerReport(const std::string &out)
-{
-    return out.find("Sanitizer") != std::string::npos || out.find("runtime error") != std::string::npos;
 }
 
 class MsiexecStandin : public ::testing::Test {
@@ -169,7 +127,6 @@ TEST_F(MsiexecStandin, AnUnwritableLogFailsWithAMessage)
     const ProgramRun run = runProgram({"/i", package}, dir + "/no-such-folder/msiexec.log");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("cannot open"), std::string::npos) << run.out;
-    EXPECT_FALSE(hasSanitizerReport(run.out)) << run.out;
 }
 
 TEST_F(MsiexecStandin, HelpSaysWhatItIs)
@@ -178,7 +135,6 @@ TEST_F(MsiexecStandin, HelpSaysWhatItIs)
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("stand-in"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("installs nothing"), std::string::npos) << run.out;
-    EXPECT_FALSE(hasSanitizerReport(run.out)) << run.out;
     struct stat st {};
     EXPECT_NE(stat(log.c_str(), &st), 0) << "--help wrote a record";
 }

@@ -1,21 +1,23 @@
 #pragma once
 
+#include "tests/support/ChildProcess.h"
+
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // An emulator (velmora-target-sim, or another stand-in target) started
 // inside a target namespace of the private test network, stopped by the
-// destructor.
+// destructor (checked: status 0, no sanitizer line).
 class SimProcess {
 public:
     SimProcess() = default;
-    ~SimProcess();
+    ~SimProcess() = default;
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
 
-    // Target namespace k (1 or 2). Waits (bounded) until it prints
-    // "ready". False with a message in error.
+    // Target namespace k (1 or 2). Waits (bounded) until this emulator
+    // prints its own "ready" line. False with a message in error.
     bool start(int k, const std::vector<std::string> &args, std::string &error);
     // The same with another program (a path) in place of the emulator.
     bool startProgram(int k, const std::string &program, const std::vector<std::string> &args,
@@ -25,9 +27,7 @@ public:
     std::string output() const;
 
 private:
-    pid_t pid_ = -1;
-    std::string outputPath_;
-    std::string name_ = "velmora-target-sim";
+    std::unique_ptr<ChildProcess> child_;
 };
 
 // The prerequisites of a test in the private network; empty when fine.

@@ -2,11 +2,12 @@
 #include "src/Network/Message.h"
 #include "src/Network/TargetClient.h"
 #include "tests/network/SimProcess.h"
-#include "tools/ctl/Command.h"
+#include "tests/support/CtlRunner.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 // Transactions, discovery and the network commands of velmora-ctl against
@@ -84,13 +85,16 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
         args.insert(args.end(), {"--target", r.fault, "--port", p, "--version", std::string("v-") + r.fault,
                                  "--fault", r.fault});
     }
-    // Slow answers: inside and beyond the 100 ms of a transaction.
-    args.insert(args.end(), {"--target", "slow", "--port", "19660", "--version", "v-slow", "--delay", "40"});
-    args.insert(args.end(), {"--target", "late", "--port", "19661", "--version", "v-late", "--delay", "400"});
+    // Slow answers: well inside and well beyond the 100 ms of a transaction
+    // (80 and 200 ms of room for a sanitizer build on busy cores). The late
+    // replies arrive after the version query that follows, too.
+    args.insert(args.end(), {"--target", "slow", "--port", "19660", "--version", "v-slow", "--delay", "20"});
+    args.insert(args.end(), {"--target", "late", "--port", "19661", "--version", "v-late", "--delay", "300"});
     SimProcess sim;
     startSim(sim, 1, args);
 
-    auto check = [&](const char *what, uint16_t port, TransactResult expected, const std::string &text) {
+    auto check = [&](const char *what, uint16_t port, TransactResult expected,
+                     const std::string &text) -> int64_t {
         SCOPED_TRACE(what);
         std::vector<uint8_t> reply;
         const int64_t start = nowMicros();
@@ -103,20 +107,25 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
         }
         if (expected == TransactResult::Ok || expected == TransactResult::Refused) {
             MessageHeader h;
-            ASSERT_TRUE(parseHeader(reply.data(), reply.size(), h));
-            EXPECT_EQ(h.command, msg::VersionReply);
-            EXPECT_EQ(h.ok(), expected == TransactResult::Ok);
+            const bool parsed = parseHeader(reply.data(), reply.size(), h);
+            EXPECT_TRUE(parsed);
+            if (parsed) {
+                EXPECT_EQ(h.command, msg::VersionReply);
+                EXPECT_EQ(h.ok(), expected == TransactResult::Ok);
+            }
         } else {
             EXPECT_TRUE(reply.empty());
         }
         std::string version = "stale";
         EXPECT_TRUE(client.queryVersion(target(1, port), version));
         EXPECT_EQ(version, text);
+        return ms;
     };
     for (const auto &r : rows)
         check(r.fault, r.port, r.result, r.text);
-    check("40 ms delay", 19660, TransactResult::Ok, "v-slow");
-    check("400 ms delay", 19661, TransactResult::Timeout, "");
+    // The slow reply was held back by the emulator and still counted.
+    EXPECT_GE(check("20 ms delay", 19660, TransactResult::Ok, "v-slow"), 19);
+    check("300 ms delay", 19661, TransactResult::Timeout, "");
 
     // The single-transaction operations on a good and a silent target.
     const int64_t probes = nowMicros();
@@ -224,15 +233,21 @@ TEST_F(TargetNet, DiscoveryOverTwoInterfacesListsBothSources)
 {
     const std::string shared = envText("VELMORA_T1_ADDR");
     const std::string ns2 = envText("VELMORA_NS_T2");
-    const std::string addCmd = ns2 + " ip -6 addr add " + shared + "/64 dev " + envText("VELMORA_T2_IF") + " nodad";
-    ASSERT_EQ(std::system(addCmd.c_str()), 0);
+    {
+        ChildProcess add(ns2 + " ip -6 addr add " + shared + "/64 dev " + envText("VELMORA_T2_IF") +
+                         " nodad");
+        ASSERT_EQ(add.wait(10000), 0) << add.output();
+    }
     SimProcess a, b;
     startSim(a, 1, {"--target", "via-1", "--id", "9", "--port", "19650"});
     startSim(b, 2, {"--target", "via-2", "--id", "9", "--port", "19650", "--address", shared});
     TargetMap found;
     const bool ok = discover(client, found, 0);
     b.stop();
-    (void)std::system((ns2 + " ip -6 addr del " + shared + "/64 dev " + envText("VELMORA_T2_IF")).c_str());
+    {
+        ChildProcess del(ns2 + " ip -6 addr del " + shared + "/64 dev " + envText("VELMORA_T2_IF"));
+        EXPECT_EQ(del.wait(10000), 0) << del.output();
+    }
     ASSERT_TRUE(ok);
     ASSERT_EQ(found.size(), 2u);
     auto it = found.begin();
@@ -256,19 +271,8 @@ TEST_F(TargetNet, DiscoveryWithoutTargetsTakesThreePassesOfThirtyMilliseconds)
     std::printf("discovery without targets on 2 interfaces: %lld ms\n", static_cast<long long>(ms));
 }
 
-struct CtlResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CtlResult ctlRun(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "velmora-ctl");
-    std::ostringstream out, err;
-    const int status = ctl::runCtl(args, out, err);
-    return {status, out.str(), err.str()};
-}
+using ctltest::CtlResult;
+using ctltest::ctlRun;
 
 TEST_F(TargetNet, CtlCommandsAgainstThreeTargets)
 {
@@ -332,6 +336,54 @@ TEST_F(TargetNet, CtlCommandsAgainstThreeTargets)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, envText("VELMORA_C1_ADDR") + "%" + envText("VELMORA_C1_INDEX") + "\tvc1\tethernet (veth)\n" +
                          envText("VELMORA_C2_ADDR") + "%" + envText("VELMORA_C2_INDEX") + "\tvc2\tethernet (veth)\n");
+}
+
+// The emulator and a long velmora-ctl command started by a script that is
+// killed with SIGKILL (no clean-up of its own) end with it: nothing runs on
+// holding the ports and the namespace.
+TEST_F(TargetNet, EmulatorAndLongCommandsEndWithTheScriptThatStartedThem)
+{
+    const std::string bin = envText("VELMORA_PROGRAM_DIR");
+    // A slow target for the transfer: every reply 30 ms late, so 300 blocks
+    // stop-and-wait take about 9 s.
+    SimProcess slow;
+    startSim(slow, 1, {"--target", "slow", "--port", "19650", "--delay", "30", "--log-port", "0"});
+    const std::string image = testchild::LogFolder::instance().path() + "/slow-image.bin";
+    {
+        std::ofstream out(image, std::ios::binary);
+        out << std::string(300 * 1024, 'x');
+    }
+    const struct {
+        const char *name;
+        std::string command;
+        const char *started; // in the shared output once it runs
+        const char *stopped; // printed by its own orderly stop, or empty
+    } rows[] = {
+        {"emulator",
+         envText("VELMORA_NS_T2") + " " + bin + "/velmora-target-sim --target x --port 19650 --log-port 0",
+         "ready", "stopped"},
+        {"velmora-ctl transfer", bin + "/velmora-ctl transfer " + scoped(target(1, 19650)) + " " + image,
+         "sent ", ""},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        ChildProcess script(std::vector<std::string>{"/bin/sh", "-c", r.command + " & echo pid=$!; wait"});
+        ASSERT_TRUE(script.waitFor(r.started, 15000)) << script.output();
+        const std::string out = script.output();
+        const size_t at = out.find("pid=");
+        ASSERT_NE(at, std::string::npos) << out;
+        const pid_t pid = static_cast<pid_t>(std::stol(out.substr(at + 4)));
+        ASSERT_FALSE(testchild::processGone(pid)) << out;
+        ASSERT_TRUE(script.kill());
+        EXPECT_TRUE(testchild::waitProcessGone(pid, 5000)) << "it runs on without its script:\n"
+                                                           << script.output();
+        if (!testchild::processGone(pid))
+            ::kill(pid, SIGKILL);
+        if (*r.stopped != '\0') {
+            EXPECT_NE(script.output().find(r.stopped), std::string::npos) << script.output();
+        }
+        EXPECT_EQ(childexit::sanitizerLine(script.output()), "") << script.output();
+    }
 }
 
 } // namespace

@@ -20,9 +20,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include "tests/support/ChildProcess.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -68,15 +69,11 @@ Owner ownerOf(const std::string &path)
 // true there.
 bool asOtherUser(const std::function<bool()> &fn)
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (setgid(kOther) != 0 || setuid(kOther) != 0)
-            _exit(3);
-        _exit(fn() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return testchild::runForked([&] {
+               if (setgid(kOther) != 0 || setuid(kOther) != 0)
+                   return 3;
+               return fn() ? 0 : 1;
+           }) == 0;
 }
 #endif
 

@@ -209,52 +209,6 @@ TEST(SimNamespaceCheck, RefusesUnlessTwoReadableDifferentNamespaces)
 
 } // namespace
 
-#include "tests/support/ChildExit.h"
-
-#include <gtest/gtest-spi.h>
-
-namespace {
-
-pid_t startShell(const char *script)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", script, static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
-    // Time for the shell to set its trap before the test sends SIGTERM.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    return pid;
-}
-
-// The stop check of every child a test starts fails the test for an
-// unclean exit or a sanitizer line, and passes a clean one.
-TEST(ChildExit, UncleanStopsAndSanitizerLinesFailTheTest)
-{
-    childexit::stopChecked(startShell("trap 'exit 0' TERM; while :; do sleep 0.01; done"), "clean",
-                           [] { return std::string("stopped\n"); });
-    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("trap 'exit 3' TERM; while :; do sleep 0.01; done"),
-                                                   "child", [] { return std::string(); }),
-                            "did not exit cleanly");
-    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("exec sleep 30"), "child",
-                                                   [] { return std::string(); }),
-                            "signal 15");
-    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("trap 'exit 0' TERM; while :; do sleep 0.01; done"),
-                                                   "child",
-                                                   [] {
-                                                       return std::string("ready\n==7==ERROR: LeakSanitizer: "
-                                                                          "detected memory leaks\nstopped\n");
-                                                   }),
-                            "ERROR: LeakSanitizer: detected memory leaks");
-    EXPECT_NONFATAL_FAILURE(childexit::stopChecked(startShell("trap '' TERM; while :; do sleep 0.01; done"),
-                                                   "child", [] { return std::string(); }, 300),
-                            "did not stop within 300 ms");
-    EXPECT_EQ(childexit::sanitizerLine("a\nx.cpp:3:5: runtime error: signed overflow\nb"),
-              "x.cpp:3:5: runtime error: signed overflow");
-}
-
-} // namespace
-
 #include "tests/network/GoldenBytes.h"
 
 namespace {

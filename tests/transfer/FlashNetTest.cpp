@@ -3,20 +3,19 @@
 // stored image compared byte for byte, recovery from losses, and each
 // bounded wait ending in its failure report.
 
-#include "tests/support/ChildExit.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -46,8 +45,8 @@ class Folder {
 public:
     Folder()
     {
-        std::string tmpl =
-            (env("TMPDIR").empty() ? std::string("/tmp") : env("TMPDIR")) + "/velmora-flash-XXXXXX";
+        std::string tmpl = (env("TMPDIR").empty() ? std::string("/tmp") : env("TMPDIR")) +
+                           "/velmora-flash.pid" + std::to_string(::getpid()) + ".XXXXXX";
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
         if (::mkdtemp(buf.data()))
@@ -55,8 +54,10 @@ public:
     }
     ~Folder()
     {
-        if (!path_.empty())
-            std::system(("rm -rf " + quote(path_)).c_str());
+        if (!path_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
     }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
     bool ok() const { return !path_.empty(); }
@@ -65,42 +66,22 @@ private:
     std::string path_;
 };
 
-// The emulator in target namespace 1, stopped by its process id.
+// The emulator in target namespace 1, with a log of its own: its "ready"
+// line is its own, never a line of the row before.
 class Emulator {
 public:
-    Emulator(const std::string &args, const std::string &log) : log_(log)
+    explicit Emulator(const std::string &args)
+        : child_(env("VELMORA_NS_T1") + " " + quote(env("VELMORA_PROGRAM_DIR") + "/velmora-target-sim") +
+                 " --log-port 0 " + args)
     {
-        const std::string command = env("VELMORA_NS_T1") + " " +
-                                    quote(env("VELMORA_PROGRAM_DIR") + "/velmora-target-sim") +
-                                    " --log-port 0 " + args + " >" + quote(log) + " 2>&1";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
         // It prints "ready" once its sockets are bound.
-        for (int i = 0; i < 500 && pid_ > 0; ++i) {
-            if (readFile(log).find("ready") != std::string::npos) {
-                ready_ = true;
-                break;
-            }
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    ~Emulator()
-    {
-        childexit::stopChecked(pid_, "velmora-target-sim", [this] { return readFile(log_); });
+        ready_ = child_.waitForLine("ready", 10000);
     }
     bool ready() const { return ready_; }
+    std::string log() { return child_.output(); }
 
 private:
-    std::string log_;
-    pid_t pid_ = -1;
+    ChildProcess child_;
     bool ready_ = false;
 };
 
@@ -110,27 +91,17 @@ struct CtlRun {
     std::string err;
 };
 
-CtlRun ctl(const std::string &args, const std::string &errFile)
+CtlRun ctl(const std::string &args)
 {
+    ChildOptions options;
+    options.separateErrors = true;
+    ChildProcess p(quote(env("VELMORA_PROGRAM_DIR") + "/velmora-ctl") + " " + args, options);
     CtlRun r;
-    const std::string command =
-        quote(env("VELMORA_PROGRAM_DIR") + "/velmora-ctl") + " " + args + " 2>" + quote(errFile);
-    FILE *p = ::popen(command.c_str(), "r");
-    if (!p)
-        return r;
-    char buf[512];
-    std::string line;
-    while (std::fgets(buf, sizeof buf, p)) {
-        line += buf;
-        if (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-            r.lines.push_back(line);
-            line.clear();
-        }
-    }
-    const int status = ::pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = readFile(errFile);
+    r.status = p.wait(120000);
+    std::istringstream out(p.output());
+    for (std::string line; std::getline(out, line);)
+        r.lines.push_back(line);
+    r.err = p.errors();
     return r;
 }
 
@@ -194,15 +165,13 @@ TEST_F(FlashNet, UpdatesTheTargetAndItComesBackWithTheNewVersion)
         const std::string image = writeImage(folder, r.size, "VMVER:4.2.0\n");
         std::remove(folder.file("stored.bin").c_str());
         Emulator sim(std::string("--version 1.0.0 --image=") + quote(folder.file("stored.bin")) + " " +
-                         r.simArgs,
-                     folder.file("sim.log"));
-        ASSERT_TRUE(sim.ready()) << readFile(folder.file("sim.log"));
+                     r.simArgs);
+        ASSERT_TRUE(sim.ready()) << sim.log();
         const CtlRun run =
-            ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs,
-                folder.file("err.txt"));
-        EXPECT_EQ(run.status, 0) << run.err;
+            ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs);
+        EXPECT_EQ(run.status, 0) << run.err << sim.log();
         auto lines = collapsed(run.lines);
-        ASSERT_GE(lines.size(), 9u);
+        ASSERT_GE(lines.size(), 9u) << run.err << sim.log();
         EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 3),
                   (std::vector<std::string>{"Start FW Transfer", "Compleat Transfer", "Start Write FW"}));
         EXPECT_EQ(std::vector<std::string>(lines.end() - 6, lines.end()),
@@ -247,16 +216,15 @@ TEST_F(FlashNet, BoundedWaitsEndInTheirFailureReport)
     writeImage(folder, 5000, "");
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        Emulator sim(r.simArgs, folder.file("sim.log"));
-        ASSERT_TRUE(sim.ready()) << readFile(folder.file("sim.log"));
+        Emulator sim(r.simArgs);
+        ASSERT_TRUE(sim.ready()) << sim.log();
         const auto start = std::chrono::steady_clock::now();
         const CtlRun run =
-            ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs,
-                folder.file("err.txt"));
+            ctl("flash " + endpoint() + " " + quote(folder.file("fw.bin")) + kFast + r.flashArgs);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_EQ(run.status, 1) << run.err << sim.log();
         const auto lines = collapsed(run.lines);
-        ASSERT_GE(lines.size(), r.tail.size());
+        ASSERT_GE(lines.size(), r.tail.size()) << run.err << sim.log();
         EXPECT_EQ(std::vector<std::string>(lines.end() - long(r.tail.size()), lines.end()), r.tail);
     }
 }
@@ -265,12 +233,10 @@ TEST_F(FlashNet, TransferOnlyConfirmsTheCrc)
 {
     const std::string image = writeImage(folder, 123457, "");
     Emulator sim("--lose-blocks=0.02 --seed=9 --received=" + quote(folder.file("received.bin")) +
-                     " --image=" + quote(folder.file("stored.bin")),
-                 folder.file("sim.log"));
-    ASSERT_TRUE(sim.ready()) << readFile(folder.file("sim.log"));
-    const CtlRun run =
-        ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")), folder.file("err.txt"));
-    EXPECT_EQ(run.status, 0) << run.err;
+                 " --image=" + quote(folder.file("stored.bin")));
+    ASSERT_TRUE(sim.ready()) << sim.log();
+    const CtlRun run = ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")));
+    EXPECT_EQ(run.status, 0) << run.err << sim.log();
     ASSERT_EQ(run.lines.size(), 1u);
     EXPECT_EQ(run.lines[0].rfind("transferred 123457 bytes into slot 0, CRC confirmed", 0), 0u)
         << run.lines[0];
@@ -279,8 +245,7 @@ TEST_F(FlashNet, TransferOnlyConfirmsTheCrc)
     EXPECT_EQ(readFile(folder.file("stored.bin")), "");
 
     // A slot the target does not have.
-    const CtlRun bad = ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")) + " --slot 1",
-                           folder.file("err.txt"));
+    const CtlRun bad = ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")) + " --slot 1");
     EXPECT_EQ(bad.status, 1);
     EXPECT_TRUE(bad.lines.empty());
     EXPECT_NE(bad.err.find("the transfer failed"), std::string::npos) << bad.err;
@@ -292,14 +257,12 @@ TEST_F(FlashNet, LargeBlocksAreAcknowledged)
     for (const char *block : {"4096", "16384", "65000"}) {
         SCOPED_TRACE(block);
         const std::string image = writeImage(folder, 200003, "");
-        // Files of their own per emulator: an old "ready" must not count.
-        const std::string log = folder.file(std::string("sim-") + block + ".log");
         const std::string received = folder.file(std::string("received-") + block + ".bin");
-        Emulator sim(std::string("--block=") + block + " --window=4 --windows=64 --received=" + quote(received), log);
-        ASSERT_TRUE(sim.ready()) << readFile(log);
-        const CtlRun run =
-            ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")), folder.file("err.txt"));
-        EXPECT_EQ(run.status, 0) << run.err << readFile(log);
+        Emulator sim(std::string("--block=") + block +
+                     " --window=4 --windows=64 --received=" + quote(received));
+        ASSERT_TRUE(sim.ready()) << sim.log();
+        const CtlRun run = ctl("transfer " + endpoint() + " " + quote(folder.file("fw.bin")));
+        EXPECT_EQ(run.status, 0) << run.err << sim.log();
         EXPECT_EQ(readFile(received), image);
     }
 }

@@ -2,7 +2,7 @@
 // checks that come before anything is sent.
 
 #include "src/Network/AddressText.h"
-#include "tools/ctl/Command.h"
+#include "tests/support/CtlRunner.h"
 #include "tools/ctl/ImageCommandArgs.h"
 
 #include <gtest/gtest.h>
@@ -86,13 +86,11 @@ TEST(ImageCommands, CommandLineErrors)
         {{"flash", "fe80::1%1,5", "/no/such/image.bin"}, 1, "/no/such/image.bin"},
     };
     for (const Row &r : rows) {
-        std::vector<std::string> argv{"velmora-ctl"};
-        argv.insert(argv.end(), r.argv.begin(), r.argv.end());
-        std::ostringstream out, err;
         SCOPED_TRACE(r.argv[0] + " " + (r.argv.size() > 1 ? r.argv.back() : ""));
-        EXPECT_EQ(ctl::runCtl(argv, out, err), r.status);
-        EXPECT_NE(err.str().find(r.message), std::string::npos) << err.str();
-        EXPECT_TRUE(out.str().empty());
+        const ctltest::CtlResult run = ctltest::ctlRun(r.argv);
+        EXPECT_EQ(run.status, r.status);
+        EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
     }
 }
 
@@ -127,13 +125,11 @@ TEST(ImageCommands, ImagesRefusedBeforeAnythingIsSent)
         {{"transfer", "fe80::1%1,5", nine.path, "--crc", "0xb4"}, 2, "--crc takes four hexadecimal digits"},
     };
     for (const Row &r : rows) {
-        std::vector<std::string> argv{"velmora-ctl"};
-        argv.insert(argv.end(), r.argv.begin(), r.argv.end());
-        std::ostringstream out, err;
         SCOPED_TRACE(r.message);
-        EXPECT_EQ(ctl::runCtl(argv, out, err), r.status);
-        EXPECT_NE(err.str().find(r.message), std::string::npos) << err.str();
-        EXPECT_TRUE(out.str().empty());
+        const ctltest::CtlResult run = ctltest::ctlRun(r.argv);
+        EXPECT_EQ(run.status, r.status);
+        EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
     }
 }
 
@@ -161,10 +157,10 @@ TEST(ImageCommands, SpecialFilesAreRefused)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string &path : {fifo, std::string("/dev/null"), std::string("/tmp")}) {
         for (const char *command : {"transfer", "flash"}) {
-            std::ostringstream out, err;
             SCOPED_TRACE(std::string(command) + " " + path);
-            EXPECT_EQ(ctl::runCtl({"velmora-ctl", command, "fe80::1%1,5", path}, out, err), 1);
-            EXPECT_NE(err.str().find("not a regular file"), std::string::npos) << err.str();
+            const ctltest::CtlResult run = ctltest::ctlRun({command, "fe80::1%1,5", path});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
         }
     }
     ::unlink(fifo.c_str());
@@ -204,10 +200,10 @@ TEST(OneLineFilter, TargetTextsCannotForgeLinesOrEscapes)
 TEST(ImageCommands, HelpNamesTheOptions)
 {
     for (const char *command : {"transfer", "flash"}) {
-        std::ostringstream out, err;
-        EXPECT_EQ(ctl::runCtl({"velmora-ctl", command, "--help"}, out, err), 0);
+        const ctltest::CtlResult run = ctltest::ctlRun({command, "--help"});
+        EXPECT_EQ(run.status, 0);
         for (const char *word : {"EP", "IMAGE", "--slot", "--burst", "--crc", "Exit status"})
-            EXPECT_NE(out.str().find(word), std::string::npos) << command << " " << word;
+            EXPECT_NE(run.out.find(word), std::string::npos) << command << " " << word;
     }
 }
 

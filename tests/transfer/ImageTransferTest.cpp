@@ -69,14 +69,17 @@ std::vector<Block> blocksOf(const std::vector<std::vector<uint8_t>> &datagrams)
 
 class ImageTransfer : public testing::Test {
 protected:
+    // A new target and a new client socket for each row: a late reply to
+    // the row before cannot reach this one.
     bool start(const Options &options)
     {
+        client_ = std::make_unique<Client>();
         target_ = std::make_unique<FakeTarget>(options);
         if (!target_->error().empty()) {
             ADD_FAILURE() << target_->error();
             return false;
         }
-        if (!client_.ready) {
+        if (!client_->ready) {
             ADD_FAILURE() << "client socket does not open on ::1";
             return false;
         }
@@ -84,7 +87,7 @@ protected:
     }
     bool transfer(const std::vector<uint8_t> &image, int slot = 0, uint64_t burst = 0)
     {
-        return client_.client.transferImage(target_->address(), slot, image.data(), image.size(), burst);
+        return client_->client.transferImage(target_->address(), slot, image.data(), image.size(), burst);
     }
     std::string imagePath()
     {
@@ -92,7 +95,7 @@ protected:
         return std::string(tmp ? tmp : "/tmp") + "/velmora-transfer-" + std::to_string(::getpid()) + ".bin";
     }
 
-    Client client_;
+    std::unique_ptr<Client> client_;
     std::unique_ptr<FakeTarget> target_;
 };
 
@@ -218,7 +221,7 @@ TEST_F(ImageTransfer, EmptyImageChecksCrcZero)
 {
     ASSERT_TRUE(start({}));
     std::vector<uint8_t> empty;
-    EXPECT_TRUE(client_.client.transferImage(target_->address(), 0, nullptr, 0, 1));
+    EXPECT_TRUE(client_->client.transferImage(target_->address(), 0, nullptr, 0, 1));
     EXPECT_TRUE(target_->received(msg::DataBlock).empty());
     const auto commits = blocksOf(target_->received(msg::ImageCommit));
     ASSERT_EQ(commits.size(), 1u);
@@ -267,7 +270,7 @@ TEST_F(ImageTransfer, RecoversFromLostBlocksAndAcknowledgements)
         // Writing stores exactly the bytes sent.
         uint16_t state = 0;
         const uint16_t crc = crc16Usb(image.data(), image.size());
-        ASSERT_TRUE(client_.client.commitImage(target_->address(), 0, crc, state));
+        ASSERT_TRUE(client_->client.commitImage(target_->address(), 0, crc, state));
         EXPECT_EQ(state, 0);
         std::ifstream f(path, std::ios::binary);
         std::vector<uint8_t> stored((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -280,7 +283,7 @@ TEST_F(ImageTransfer, ProgressCountsFirstSendsOnly)
 {
     ASSERT_TRUE(start({{"window", "4"}, {"stale-acks", "2"}}));
     std::vector<uint64_t> sent;
-    client_.client.setTransferProgress([&](uint64_t s, uint64_t total) {
+    client_->client.setTransferProgress([&](uint64_t s, uint64_t total) {
         EXPECT_EQ(total, 2500u);
         sent.push_back(s);
     });
@@ -296,17 +299,17 @@ TEST_F(ImageTransfer, StopRequestSendsNoNewBurst)
         SCOPED_TRACE(allowed);
         ASSERT_TRUE(start({}));
         int asked = 0;
-        client_.client.setTransferStop([&] { return asked++ >= allowed; });
+        client_->client.setTransferStop([&] { return asked++ >= allowed; });
         EXPECT_FALSE(transfer(randomImage(5000), 0, 1));
-        EXPECT_TRUE(client_.client.transferStopped());
+        EXPECT_TRUE(client_->client.transferStopped());
         EXPECT_EQ(target_->received(msg::DataBlock).size(), size_t(allowed));
         EXPECT_TRUE(target_->received(msg::ImageCommit).empty());
     }
     // A transfer without a stop request leaves the flag clear again.
     ASSERT_TRUE(start({}));
-    client_.client.setTransferStop(nullptr);
+    client_->client.setTransferStop(nullptr);
     EXPECT_TRUE(transfer(randomImage(5000), 0, 1));
-    EXPECT_FALSE(client_.client.transferStopped());
+    EXPECT_FALSE(client_->client.transferStopped());
 }
 
 TEST_F(ImageTransfer, CommitChecksEchoesAndKeepsStateOnFailure)
@@ -317,18 +320,18 @@ TEST_F(ImageTransfer, CommitChecksEchoesAndKeepsStateOnFailure)
         ASSERT_TRUE(start({{"write-ms", "60000"}}));
         ASSERT_TRUE(transfer(image, 0, 1));
         uint16_t state = 0;
-        ASSERT_TRUE(client_.client.commitImage(target_->address(), 0, crc, state));
+        ASSERT_TRUE(client_->client.commitImage(target_->address(), 0, crc, state));
         EXPECT_GT(state, 0); // still writing
         // Another slot number, or another CRC, is refused.
         uint16_t kept = 0;
-        EXPECT_FALSE(client_.client.commitImage(target_->address(), 1, crc, kept));
-        EXPECT_FALSE(client_.client.commitImage(target_->address(), 0, uint16_t(crc ^ 1), kept));
+        EXPECT_FALSE(client_->client.commitImage(target_->address(), 1, crc, kept));
+        EXPECT_FALSE(client_->client.commitImage(target_->address(), 0, uint16_t(crc ^ 1), kept));
         EXPECT_EQ(kept, 0);
     }
     {
         ASSERT_TRUE(start({{"crc-echo-wrong", "1"}}));
         uint16_t state = 7;
-        EXPECT_FALSE(client_.client.commitImage(target_->address(), 0, crc, state));
+        EXPECT_FALSE(client_->client.commitImage(target_->address(), 0, crc, state));
         EXPECT_EQ(state, 7);
     }
 }

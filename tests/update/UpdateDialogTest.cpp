@@ -12,7 +12,7 @@
 #include "src/Network/AddressText.h"
 #include "src/Platform/Platform.h"
 #include "tests/config/FixturePlatform.h"
-#include "tests/driver/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "update/Update.h"
 #include "update/UpdateWorker.h"
 #include "update/net/UpdateAccess.h"
@@ -142,8 +142,9 @@ public:
     {
         for (auto &s : sims)
             EXPECT_EQ(s->stop(), 0) << s->output();
+        // The server stops nginx (up to 5 s) and removes its folder first.
         for (auto &s : servers)
-            EXPECT_EQ(s->stop(), 0) << s->output();
+            EXPECT_EQ(s->stop(15000), 0) << s->output();
         sims.clear();
         servers.clear();
     }

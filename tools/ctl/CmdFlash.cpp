@@ -10,6 +10,7 @@ namespace {
 class CmdFlash : public Command {
 public:
     std::string name() const override { return "flash"; }
+    bool runsLong() const override { return true; }
     std::string summary() const override
     {
         return "update a target's firmware: transfer, write, reboot, read the new version";
@@ -17,13 +18,13 @@ public:
     std::string help() const override
     {
         return std::string("Usage: velmora-ctl flash EP IMAGE [--slot N] [--burst N] [--crc XXXX]\n"
-               "                         [timing options]\n"
-               "\n"
-               "Runs the whole firmware update of the target at EP with the file IMAGE,\n"
-               "as the update dialog does: sends the image, has the target write it while\n"
-               "polling the write state, reboots the target, waits until it has gone down\n"
-               "and answers again, and reads its new version. An empty IMAGE is refused.\n"
-               "\n") +
+                           "                         [timing options]\n"
+                           "\n"
+                           "Runs the whole firmware update of the target at EP with the file IMAGE,\n"
+                           "as the update dialog does: sends the image, has the target write it while\n"
+                           "polling the write state, reboots the target, waits until it has gone down\n"
+                           "and answers again, and reads its new version. An empty IMAGE is refused.\n"
+                           "\n") +
                kImageArgsHelp +
                "Timing options:\n"
                "  --pause-ms MS           pause between the steps (default 1000)\n"
@@ -37,6 +38,8 @@ public:
                "and, for the last line, a TAB and the result (\"Error\", or \"Ready : \" and\n"
                "the new version). Progress of the data phase (bytes sent, rate) goes to\n"
                "standard error.\n"
+               "On Linux it ends when the program that started it ends (unless that\n"
+               "started it with SIGHUP ignored, as nohup does).\n"
                "Exit status: 0 after \"Complear Reboot Target\", 1 after a failure, 2 for a\n"
                "bad command line.\n";
     }

@@ -10,6 +10,7 @@ namespace {
 class CmdTransfer : public Command {
 public:
     std::string name() const override { return "transfer"; }
+    bool runsLong() const override { return true; }
     std::string summary() const override
     {
         return "send a firmware image into a target's slot and check its CRC";
@@ -17,15 +18,17 @@ public:
     std::string help() const override
     {
         return std::string("Usage: velmora-ctl transfer EP IMAGE [--slot N] [--burst N] [--crc XXXX]\n"
-               "\n"
-               "Sends the file IMAGE into a storage slot of the target at EP and has the\n"
-               "target check the image's CRC-16. The image is not written: that is\n"
-               "'velmora-ctl flash'.\n"
-               "\n") +
+                           "\n"
+                           "Sends the file IMAGE into a storage slot of the target at EP and has the\n"
+                           "target check the image's CRC-16. The image is not written: that is\n"
+                           "'velmora-ctl flash'.\n"
+                           "\n") +
                kImageArgsHelp +
                "\n"
                "Progress (bytes sent, rate) goes to standard error. On success one line\n"
                "on standard output: the byte count and the slot.\n"
+               "On Linux it ends when the program that started it ends (unless that\n"
+               "started it with SIGHUP ignored, as nohup does).\n"
                "Exit status: 0 when the target confirmed the CRC, 1 when the transfer\n"
                "failed, 2 for a bad command line.\n";
     }

@@ -28,6 +28,9 @@ public:
     // args are the words after the command name. Writes results to out and
     // messages to err; returns an exit status.
     virtual int run(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) = 0;
+    // A command that can run for minutes (flash, transfer): the program
+    // ends with the one that started it (platform::endWithParent).
+    virtual bool runsLong() const { return false; }
 };
 
 void registerCommand(std::unique_ptr<Command> command);

@@ -1,3 +1,4 @@
+#include "src/Platform/ParentDeath.h"
 #include "tools/ctl/Command.h"
 
 #include <iostream>
@@ -39,7 +40,13 @@ static std::vector<std::string> commandLine(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    const int status = ctl::runCtl(commandLine(argc, argv), std::cout, std::cerr);
+    const std::vector<std::string> words = commandLine(argc, argv);
+    // A long command started by a script that is killed ends with it.
+    for (const auto &c : ctl::commands()) {
+        if (words.size() > 1 && c->name() == words[1] && c->runsLong())
+            platform::endWithParent();
+    }
+    const int status = ctl::runCtl(words, std::cout, std::cerr);
     std::cout.flush();
     if (!std::cout) {
         std::cerr << "velmora-ctl: could not write to standard output\n";

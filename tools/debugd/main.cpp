@@ -4,6 +4,7 @@
 // debug monitor listens; without the file it stays silent.
 #include "driver/standin/DriverConfig.h"
 #include "src/Network/Socket/Socket.h"
+#include "src/Platform/ParentDeath.h"
 #include "src/Platform/Platform.h"
 #include "tools/debugd/DebugLines.h"
 
@@ -155,6 +156,8 @@ int main(int argc, char **argv)
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A killed demo script leaves no debug output behind.
+    platform::endWithParent();
 
     if (!quiet)
         std::printf("velmora-debugd: watching %s; sends %g lines/s to [::1]:%d while it exists\n",

@@ -1,3 +1,4 @@
+#include "src/Platform/ParentDeath.h"
 #include "tools/sim/SimServer.h"
 
 #include <csignal>
@@ -35,6 +36,8 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A killed test or demo script leaves no emulator behind.
+    platform::endWithParent();
 
     sim::SimServer server(config, std::cout);
     if (!server.start(err)) {
