@@ -54,11 +54,17 @@ root=$(cd "$here/../.." && pwd)
 # shellcheck source=../../scripts/lib/netns.sh
 . "$root/scripts/lib/netns.sh"
 
-if [ $# -lt 1 ] || [ "$1" = "--help" ] || [ "$1" = "-h" ]; then
+usage() {
     sed -n '2,/^$/s/^# \{0,1\}//p' "$0"
     echo "Environment: FLOODS, SIZE, BURST, KINDS, PIN, OP_TIMEOUT (seconds per operation, default 600),"
     echo "KEEP=1 (keep the run's folder: results, emulator and flooder output)."
-    [ $# -lt 1 ] && exit 2
+}
+if [ $# -lt 1 ]; then
+    usage >&2
+    exit 2
+fi
+if [ "$1" = "--help" ] || [ "$1" = "-h" ]; then
+    usage
     exit 0
 fi
 build=$(cd "$1" && pwd) || exit 2
