@@ -91,4 +91,19 @@ bool expectPositional(const ParsedArgs &parsed, size_t min, size_t max, const st
     return false;
 }
 
+bool parseRangeOption(const ParsedArgs &parsed, const std::string &option, uint64_t min, uint64_t max,
+                      uint64_t &value, std::string &error)
+{
+    if (!parsed.has(option))
+        return true;
+    uint64_t n = 0;
+    if (!parseUnsigned(parsed.value(option), max, n) || n < min) {
+        error = "bad " + option + " \"" + parsed.value(option) + "\": a number " + std::to_string(min) + ".." +
+                std::to_string(max);
+        return false;
+    }
+    value = n;
+    return true;
+}
+
 } // namespace ctl

@@ -42,6 +42,12 @@ bool parseArgs(const std::vector<std::string> &args, const std::vector<OptionSpe
 // Decimal digits only (no sign, no spaces), value <= max.
 bool parseUnsigned(const std::string &text, uint64_t max, uint64_t &value);
 
+// An optional numeric option: when given, its value must be min..max, else
+// false with the message "bad OPTION "TEXT": a number MIN..MAX" in error.
+// value keeps what it held when the option is not given.
+bool parseRangeOption(const ParsedArgs &parsed, const std::string &option, uint64_t min, uint64_t max,
+                      uint64_t &value, std::string &error);
+
 // "velmora-ctl CMD: message" plus the hint to CMD --help on err; returns
 // kExitUsage.
 int usageError(std::ostream &err, const std::string &command, const std::string &message);

@@ -109,15 +109,10 @@ public:
         if (!expectPositional(parsed, 0, 0, name(), err, status))
             return status;
         uint64_t seconds = 0;
-        if (parsed.has("--seconds") &&
-            (!parseUnsigned(parsed.value("--seconds"), kMaxSeconds, seconds) || seconds == 0))
-            return usageError(err, name(),
-                              "bad --seconds \"" + parsed.value("--seconds") + "\": a number 1.." +
-                                  std::to_string(kMaxSeconds));
         uint64_t port = kDebugPort;
-        if (parsed.has("--port") && (!parseUnsigned(parsed.value("--port"), 65535, port) || port == 0))
-            return usageError(err, name(),
-                              "bad --port \"" + parsed.value("--port") + "\": a number 1..65535");
+        if (!parseRangeOption(parsed, "--seconds", 1, kMaxSeconds, seconds, error) ||
+            !parseRangeOption(parsed, "--port", 1, 65535, port, error))
+            return usageError(err, name(), error);
         std::string switchPath;
         if (parsed.has("--settings")) {
             switchPath = settings::debugSwitchPath(parsed.value("--settings"));
