@@ -1,5 +1,6 @@
 #pragma once
 
+#include "src/Network/AddressText.h"
 #include "src/Network/Message.h"
 #include "src/Network/TargetClient.h"
 
@@ -33,6 +34,11 @@ inline void PrintTo(TransactResult r, std::ostream *os)
         *os << name;
     else
         *os << "TransactResult(" << int(r) << ")";
+}
+
+inline void PrintTo(const NodeAddress &a, std::ostream *os)
+{
+    *os << formatAddress(a.address) << "%" << a.interfaceIndex << "," << a.hostPort();
 }
 
 namespace msg {
