@@ -1,6 +1,7 @@
+#include "tools/sim/SimTarget.h"
+#include "tests/support/TextContains.h"
 #include "tools/sim/SimOptions.h"
 #include "tools/sim/SimServer.h"
-#include "tools/sim/SimTarget.h"
 
 #include <gtest/gtest.h>
 
@@ -161,7 +162,7 @@ TEST(SimOptions, GroupsPerTargetDefaultsAndErrors)
         EXPECT_FALSE(sim::parseArguments(args, c, e)) << args[0];
         EXPECT_FALSE(e.empty()) << args[0];
     }
-    EXPECT_NE(sim::helpText().find(SimStorage::optionsHelp()), std::string::npos);
+    EXPECT_TRUE(textContains(sim::helpText(), SimStorage::optionsHelp()));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // checks that come before anything is sent.
 
 #include "src/Network/AddressText.h"
+#include "tests/support/TextContains.h"
 #include "tools/ctl/Command.h"
 #include "tools/ctl/ImageCommandArgs.h"
 
@@ -207,7 +208,7 @@ TEST(ImageCommands, HelpNamesTheOptions)
         std::ostringstream out, err;
         EXPECT_EQ(ctl::runCtl({"velmora-ctl", command, "--help"}, out, err), 0);
         for (const char *word : {"EP", "IMAGE", "--slot", "--burst", "--crc", "Exit status"})
-            EXPECT_NE(out.str().find(word), std::string::npos) << command << " " << word;
+            EXPECT_TRUE(textContains(out.str(), word)) << command;
     }
 }
 
