@@ -143,11 +143,13 @@ TEST_P(DebugLines, FieldsShowValuesOfKnownLines)
     EXPECT_EQ(field("modeEdit")->text(), QString::fromUtf8(c.mode));
     EXPECT_EQ(field("cycleEdit")->text(), QString::fromUtf8(c.cycle));
     EXPECT_EQ(field("infoEdit")->text(), QString::fromUtf8(c.info));
-    // Known or not, every line is logged.
-    QStringList logged;
-    for (const QString &line : c.lines)
-        logged << (line.startsWith(QLatin1String("Target: ")) ? line : QStringLiteral("Host  : ") + line);
-    EXPECT_EQ(withoutTimeStamps(), logged.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    // Known or not, every line is logged, in order, behind its mark (the
+    // marks themselves: DebugPrefixes).
+    const QStringList logged = withoutTimeStamps().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(logged.size(), c.lines.size()) << withoutTimeStamps().toStdString();
+    for (int i = 0; i < c.lines.size(); ++i)
+        EXPECT_TRUE(logged[i].endsWith(c.lines[i]))
+            << logged[i].toStdString() << " | " << c.lines[i].toStdString();
 }
 
 const LineCase kLineCases[] = {
