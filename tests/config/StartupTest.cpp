@@ -15,6 +15,7 @@
 #endif
 
 #include "tests/config/DialogFixture.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TextContains.h"
 
 #include <QComboBox>
@@ -304,7 +305,7 @@ TEST(StartupRejected, RejectedMainFileIsKeptAndTheUserTold)
     EXPECT_EQ(inst.read(backup), mine) << "the user's bytes survive";
     EXPECT_TRUE(textContains(inst.probe().startupNotice(), QString::fromStdString(backup)));
     EXPECT_TRUE(textContains(inst.probe().startupNotice(), "replaced an earlier copy"));
-    QTRY_COMPARE_WITH_TIMEOUT(closer.closed(), 1, 5000);
+    ASSERT_EVENTUALLY_EQ(closer.closed(), 1, 5000);
     EXPECT_TRUE(closer.lastText().contains(QString::fromStdString(backup)))
         << closer.lastText().toStdString();
     EXPECT_TRUE(closer.lastText().contains("control characters")) << closer.lastText().toStdString();

@@ -1,6 +1,7 @@
 #include "debugmon/Debug.h"
 #include "debugmon/logpane/LogView.h"
 #include "tests/debugmon/LogWindowChecks.h"
+#include "tests/support/Eventually.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -60,8 +61,8 @@ protected:
     {
         const int expected = lines() + batch.size();
         for (const QString &line : batch)
-            send(line);
-        QTRY_COMPARE_WITH_TIMEOUT(lines(), expected, 5000);
+            ASSERT_NO_FATAL_FAILURE(send(line));
+        ASSERT_EVENTUALLY_EQ(lines(), expected, 5000);
     }
     QString withoutTimeStamps() const { return pane->toPlainText().remove(kTimeStamp); }
 
@@ -139,7 +140,7 @@ class DebugLines : public DebugWindow, public ::testing::WithParamInterface<Line
 TEST_P(DebugLines, FieldsShowValuesOfKnownLines)
 {
     const LineCase &c = GetParam();
-    sendAll(c.lines);
+    ASSERT_NO_FATAL_FAILURE(sendAll(c.lines));
     EXPECT_EQ(field("modeEdit")->text(), QString::fromUtf8(c.mode));
     EXPECT_EQ(field("cycleEdit")->text(), QString::fromUtf8(c.cycle));
     EXPECT_EQ(field("infoEdit")->text(), QString::fromUtf8(c.info));
@@ -223,8 +224,8 @@ class DebugPrefixes : public DebugWindow, public ::testing::WithParamInterface<P
 TEST_P(DebugPrefixes, TimeStampAndHostMark)
 {
     const PrefixCase &c = GetParam();
-    sendRaw(c.payload);
-    QTRY_COMPARE_WITH_TIMEOUT(lines(), 1, 5000);
+    ASSERT_NO_FATAL_FAILURE(sendRaw(c.payload));
+    ASSERT_EVENTUALLY_EQ(lines(), 1, 5000);
     const QString text = pane->toPlainText();
     EXPECT_TRUE(kTimeStamp.match(text).hasMatch()) << text;
     EXPECT_EQ(text.mid(13), QString::fromUtf8(c.logged) + QLatin1Char('\n'));
@@ -250,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, DebugPrefixes, ::testing::ValuesIn(kPrefixCases)
 TEST_F(DebugWindow, TimeStampIsLocalTimeOfArrival)
 {
     const QTime before = QTime::currentTime();
-    sendAll({"x"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"x"}));
     const QTime after = QTime::currentTime();
     const QTime stamp = QTime::fromString(pane->toPlainText().left(12), QStringLiteral("hh:mm:ss.zzz"));
     ASSERT_TRUE(stamp.isValid());
@@ -263,7 +264,7 @@ TEST_F(DebugWindow, TimeStampIsLocalTimeOfArrival)
 
 TEST_F(DebugWindow, DatagramsWaitingTogetherGoInAsOneEditInOrder)
 {
-    sendAll({"first"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"first"}));
     int edits = 0;
     QObject::connect(pane->document(), &QTextDocument::contentsChange, [&](int, int, int) { ++edits; });
     // Sent while the window cannot read: all wait in the socket together.
@@ -271,8 +272,8 @@ TEST_F(DebugWindow, DatagramsWaitingTogetherGoInAsOneEditInOrder)
     for (int i = 0; i < 200; ++i)
         batch << (i % 50 == 7 ? QStringLiteral("Target: t%1").arg(i) : QStringLiteral("line %1").arg(i));
     for (const QString &line : batch)
-        send(line);
-    QTRY_COMPARE_WITH_TIMEOUT(lines(), 201, 5000);
+        ASSERT_NO_FATAL_FAILURE(send(line));
+    ASSERT_EVENTUALLY_EQ(lines(), 201, 5000);
     EXPECT_EQ(edits, 1);
 
     QString expected = QStringLiteral("Host  : first\n");
@@ -284,18 +285,18 @@ TEST_F(DebugWindow, DatagramsWaitingTogetherGoInAsOneEditInOrder)
 
 TEST_F(DebugWindow, NewLinesGoToTheEndWhateverIsSelected)
 {
-    sendAll({"one", "two"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"one", "two"}));
     QTextCursor selection(pane->document());
     selection.setPosition(2);
     selection.setPosition(8, QTextCursor::KeepAnchor);
     pane->setTextCursor(selection);
-    sendAll({"three"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"three"}));
     EXPECT_EQ(withoutTimeStamps(), QStringLiteral("Host  : one\nHost  : two\nHost  : three\n"));
 }
 
 TEST_F(DebugWindow, PaneIsReadOnlyForTheUser)
 {
-    sendAll({"kept"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"kept"}));
     pane->setFocus();
     pane->moveCursor(QTextCursor::End);
     QTest::keyClicks(pane, "typed");
@@ -305,14 +306,15 @@ TEST_F(DebugWindow, PaneIsReadOnlyForTheUser)
 
 TEST_F(DebugWindow, ClearEmptiesOnlyTheLog)
 {
-    sendAll({"configTransfer DSD64", "start cycle=1 1000", "start SPEED=44100", "info rcv cy=4000"});
+    ASSERT_NO_FATAL_FAILURE(
+        sendAll({"configTransfer DSD64", "start cycle=1 1000", "start SPEED=44100", "info rcv cy=4000"}));
     button("clearButton")->click();
     EXPECT_TRUE(pane->toPlainText().isEmpty());
     EXPECT_EQ(field("modeEdit")->text(), QStringLiteral("DSD64"));
     EXPECT_EQ(field("cycleEdit")->text(), QStringLiteral("1000"));
     EXPECT_EQ(field("infoEdit")->text(), QStringLiteral("250.00 Hz"));
     // The speed is kept too, and new lines start the empty log.
-    sendAll({"info rcv fs=512"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"info rcv fs=512"}));
     EXPECT_EQ(field("infoEdit")->text(), QStringLiteral("11264 usec"));
     EXPECT_EQ(withoutTimeStamps(), QStringLiteral("Host  : info rcv fs=512\n"));
 }
@@ -322,7 +324,7 @@ TEST_F(DebugWindow, CloseEndsTheModalRun)
     window->open();
     ASSERT_TRUE(window->isVisible());
     QTest::mouseClick(button("closeButton"), Qt::LeftButton);
-    QTRY_VERIFY(!window->isVisible());
+    ASSERT_EVENTUALLY_TRUE(!window->isVisible(), 5000);
 }
 
 struct Chooser {
@@ -367,7 +369,8 @@ TEST_F(DebugWindow, SaveWritesThePaneInTheDefaultEncoding)
     Reporter reporter;
     pane->setFileChooser(chooser.function());
     pane->setErrorReporter(reporter.function());
-    sendAll({"start SPEED=44100", "Target: hello", QString::fromUtf8("caf\xc3\xa9")});
+    ASSERT_NO_FATAL_FAILURE(
+        sendAll({"start SPEED=44100", "Target: hello", QString::fromUtf8("caf\xc3\xa9")}));
 
     QTest::mouseClick(button("saveButton"), Qt::LeftButton);
     EXPECT_EQ(chooser.calls, 1);
@@ -387,7 +390,7 @@ TEST_F(DebugWindow, CancelledSaveWritesNothing)
     Reporter reporter;
     pane->setFileChooser(chooser.function());
     pane->setErrorReporter(reporter.function());
-    sendAll({"line"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"line"}));
     button("saveButton")->click();
     EXPECT_EQ(chooser.calls, 1);
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
@@ -402,7 +405,7 @@ TEST_F(DebugWindow, SaveThatCannotOpenTheFileSaysSoAndKeepsTheLog)
     Reporter reporter;
     pane->setFileChooser(chooser.function());
     pane->setErrorReporter(reporter.function());
-    sendAll({"line"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"line"}));
     button("saveButton")->click();
     EXPECT_FALSE(QFile::exists(unwritable));
     ASSERT_EQ(reporter.texts.size(), 1);
@@ -427,7 +430,7 @@ TEST(DebugBind, PortInUseIsShownInThePaneAndOnTheDebugOutput)
     window.findChild<QPushButton *>(QStringLiteral("clearButton"))->click();
     EXPECT_TRUE(window.findChild<LogView *>(QStringLiteral("debugText"))->toPlainText().isEmpty());
     window.findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
-    QTRY_VERIFY(!window.isVisible());
+    ASSERT_EVENTUALLY_TRUE(!window.isVisible(), 5000);
 }
 
 TEST(DebugBind, DefaultIsTheDriversPortOnIpv6Loopback)
