@@ -83,18 +83,20 @@ TEST(DebugForm, ObjectsGeometryTextsAndTabOrder)
     EXPECT_TRUE(unmatchedSlots(capture).isEmpty()) << unmatchedSlots(capture).join(QLatin1Char('\n'));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Debug"));
     EXPECT_EQ(window.size(), QSize(700, 500));
-    expectForm(&window, {
-                            {"debugText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
-                            {"modeEdit", "QLineEdit", QRect(10, 470, 113, 20), nullptr, true},
-                            {"cycleEdit", "QLineEdit", QRect(130, 470, 113, 20), nullptr, true},
-                            {"infoEdit", "QLineEdit", QRect(250, 470, 113, 20), nullptr, true},
-                            {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
-                            {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
-                            {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
-                        });
+    ASSERT_NO_FATAL_FAILURE(
+        expectForm(&window, {
+                                {"debugText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
+                                {"modeEdit", "QLineEdit", QRect(10, 470, 113, 20), nullptr, true},
+                                {"cycleEdit", "QLineEdit", QRect(130, 470, 113, 20), nullptr, true},
+                                {"infoEdit", "QLineEdit", QRect(250, 470, 113, 20), nullptr, true},
+                                {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
+                                {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
+                                {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
+                            }));
     EXPECT_EQ(window.findChild<QWidget *>(QStringLiteral("debugText"))->font().family(),
               QStringLiteral("Courier New"));
-    expectTabOrder(&window, {"debugText", "clearButton", "closeButton", "saveButton"});
+    ASSERT_NO_FATAL_FAILURE(
+        expectTabOrder(&window, {"debugText", "clearButton", "closeButton", "saveButton"}));
     EXPECT_EQ(ownSlots(Debug::staticMetaObject),
               QStringList({"UdpRecive", "on_saveButton_clicked", "on_closeButton_clicked",
                            "on_clearButton_clicked"}));

@@ -69,16 +69,17 @@ TEST(DmesgForm, ObjectsGeometryTextsAndTabOrder)
     EXPECT_EQ(window.windowTitle(), QStringLiteral("dmesg"));
     EXPECT_EQ(window.size(), QSize(700, 500));
     EXPECT_EQ(window.windowFlags(), QDialog().windowFlags());
-    expectForm(&window, {
-                            {"dmesgText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
-                            {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
-                            {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
-                            {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
-                            {"pushReboot", "QPushButton", QRect(10, 470, 75, 23), "reboot", false},
-                        });
+    ASSERT_NO_FATAL_FAILURE(
+        expectForm(&window, {
+                                {"dmesgText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
+                                {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
+                                {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
+                                {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
+                                {"pushReboot", "QPushButton", QRect(10, 470, 75, 23), "reboot", false},
+                            }));
     EXPECT_EQ(window.findChild<QWidget *>(QStringLiteral("dmesgText"))->font().family(),
               QStringLiteral("Courier New"));
-    expectTabOrder(&window, {"clearButton", "closeButton", "saveButton"});
+    ASSERT_NO_FATAL_FAILURE(expectTabOrder(&window, {"clearButton", "closeButton", "saveButton"}));
     EXPECT_EQ(ownSlots(Dmesg::staticMetaObject),
               QStringList({"UdpRecive", "TcpRecive", "on_saveButton_clicked", "on_closeButton_clicked",
                            "on_clearButton_clicked", "on_pushReboot_clicked"}));

@@ -406,7 +406,7 @@ TEST(UpdateConstruction, TargetsWithSourcesDuplicatesAndSelection)
 TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
 {
     Fixture f;
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(f.status(), "Conpleat Dlownload Update List");
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"2.5.0", "2.4.9"}));
     EXPECT_TRUE(f.w<QPushButton>("updateButton")->isEnabled());
@@ -419,7 +419,7 @@ TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
     f.w<QComboBox>("targetList")->setCurrentIndex(2);
     EXPECT_EQ(f.w<QComboBox>("FwList")->count(), 0);
     EXPECT_FALSE(f.w<QPushButton>("updateButton")->isEnabled());
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"3.1.0", "3.0.9"}));
     EXPECT_NE(world->accessLog("mirror").find("GET /studio/updatelist 200 -"), std::string::npos)
         << world->accessLog("mirror");
@@ -427,7 +427,7 @@ TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
 
     // An error reply after a good one keeps the earlier entries.
     f.probe->targets()[2].baseUrl = "https://[::1]:18443/missing/";
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(f.status(), "Error Dlownload Update List");
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"3.1.0", "3.0.9"}));
     EXPECT_TRUE(f.w<QPushButton>("updateButton")->isEnabled());
@@ -437,9 +437,9 @@ TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
 TEST(UpdateLists, StagingWinsOverPreviewForBothLists)
 {
     Fixture f(NodeAddress(), true, true);
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"2.6.0-rc1"}));
-    f.fetch("checkDrvButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkDrvButton"));
     EXPECT_EQ(f.status(), "Conpleat Drv Dlownload Update List");
     EXPECT_EQ(f.w<QComboBox>("DrvList")->itemText(0), "Velmora ASIO 1.2.0-rc1");
     const std::string log = world->accessLog("main");
@@ -452,7 +452,7 @@ TEST(UpdateLists, StagingWinsOverPreviewForBothLists)
 TEST(UpdateFirmware, WholeUpdateThroughTheDialog)
 {
     Fixture f;
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     ASSERT_EQ(f.w<QComboBox>("FwList")->itemText(0), "2.5.0");
     BoxCloser boxes;
     f.statuses.clear();
@@ -528,7 +528,7 @@ TEST(UpdateFirmware, OneBitChecksumDifferenceNeverReachesTheTarget)
 {
     Fixture f(at(kStudio, 19651, 1));
     ASSERT_EQ(f.w<QComboBox>("targetList")->currentIndex(), 1);
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     ASSERT_FALSE(f.probe->fwEntries().isEmpty());
     f.probe->fwEntries()[0].checksum ^= 1;
     BoxCloser boxes;
