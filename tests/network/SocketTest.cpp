@@ -1,6 +1,7 @@
-#include "src/Network/AddressText.h"
 #include "src/Network/Socket/Socket.h"
+#include "src/Network/AddressText.h"
 #include "src/Network/TargetClient.h"
+#include "tests/network/ProtocolPrint.h"
 
 #include <gtest/gtest.h>
 
@@ -202,7 +203,7 @@ TEST_P(TargetClientLoopback, VersionQuery)
     const int64_t elapsed = nowMicros() - start;
     responder.join();
 
-    EXPECT_EQ(static_cast<int>(result), static_cast<int>(row.result)) << row.name;
+    EXPECT_EQ(result, row.result) << row.name;
     if (row.responder != Responder::Nobody) {
         EXPECT_EQ(request, kVersionQuery) << "the request on the wire";
     }
