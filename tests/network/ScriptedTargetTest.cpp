@@ -267,7 +267,7 @@ TEST_F(Scripted, TransferFailurePathsByLiteralBytes)
           " | 64 00 10 00 63 00 01 00 01 00 r10 r11 00 00 00 00"             // command 99
           " | 64 00 10 00 1c 00 00 00 01 80 r10 r11 00 00 00 00"             // a DataBlock
           " | other 64 00 18 00 21 00 01 00 00 00 00 00 00 00 00 00 78 00*7" // a VersionReply
-          " | +30 " +
+          " | +5 " +
           kAck},
          true,
          all},
@@ -405,30 +405,48 @@ TEST_F(Scripted, SequenceNumberWrapsPast65535)
     const bool ok = client.transferImage(target, 0, image.data(), image.size(), 0);
     const std::vector<Got> got = stop();
     EXPECT_TRUE(ok);
-    ASSERT_EQ(got.size(), 2 + kBlocks + 1);
+    ASSERT_GE(got.size(), 2 + kBlocks + 1);
 
-    // Around the wrap, written out.
-    EXPECT_EQ(got[2 + 65535].hex,
-              hex("64 00 18 00 1c 00 00 00 01 80 ff ff 3f 00 ff 03 ff ff 00 00 00 00 00 00"));
-    EXPECT_EQ(got[2 + 65536].hex,
-              hex("64 00 18 00 1c 00 00 00 01 00 00 00 00 00 00 04 00 00 01 00 00 00 00 00"));
-    EXPECT_EQ(got[2 + 65599].hex,
-              hex("64 00 18 00 1c 00 00 00 01 80 3f 00 3f 00 00 04 3f 00 01 00 00 00 00 00"));
-    // Every block, by the rules: sequence k mod 65536, index k mod 64,
-    // window k / 64, the last-of-burst bit on each window's last block.
-    int wrong = 0;
-    for (size_t k = 0; k < kBlocks && wrong < 5; ++k) {
+    // Block k by the rules: sequence k mod 65536, index k mod 64, window
+    // k / 64, the last-of-burst bit on each window's last block; its
+    // payload is k.
+    auto block = [&](size_t k) {
         const uint16_t p0 = uint16_t(0x0001 | ((k % 64 == 63 || k + 1 == kBlocks) ? 0x8000 : 0));
         std::string payload;
         for (int b = 0; b < 8; ++b)
             payload += le16Hex(uint16_t((uint64_t(k) >> (8 * b)) & 0xff)).substr(0, 2);
-        const std::string expected = "640018001c000000" + le16Hex(p0) + le16Hex(uint16_t(k & 0xffff)) +
-                                     le16Hex(uint16_t(k % 64)) + le16Hex(uint16_t(k / 64)) + payload;
-        if (got[2 + k].hex != expected) {
-            ++wrong;
-            ADD_FAILURE() << "block " << k << ": " << got[2 + k].hex << ", expected " << expected;
+        return "640018001c000000" + le16Hex(p0) + le16Hex(uint16_t(k & 0xffff)) + le16Hex(uint16_t(k % 64)) +
+               le16Hex(uint16_t(k / 64)) + payload;
+    };
+    // Around the wrap, written out.
+    EXPECT_EQ(block(65535), hex("64 00 18 00 1c 00 00 00 01 80 ff ff 3f 00 ff 03 ff ff 00 00 00 00 00 00"));
+    EXPECT_EQ(block(65536), hex("64 00 18 00 1c 00 00 00 01 00 00 00 00 00 00 04 00 00 01 00 00 00 00 00"));
+    EXPECT_EQ(block(65599), hex("64 00 18 00 1c 00 00 00 01 80 3f 00 3f 00 00 04 3f 00 01 00 00 00 00 00"));
+    // Every block in order. A burst sent again after a late acknowledgement
+    // (a loaded machine) repeats blocks of the current window only.
+    size_t k = 0;
+    size_t resent = 0;
+    int wrong = 0;
+    for (size_t i = 2; i + 1 < got.size() && wrong < 5; ++i) {
+        if (k < kBlocks && got[i].hex == block(k)) {
+            ++k;
+            continue;
         }
+        bool repeat = false;
+        const size_t windowStart = k == 0 ? 0 : (k - 1) - (k - 1) % 64;
+        for (size_t j = windowStart; j < k && !repeat; ++j)
+            repeat = got[i].hex == block(j);
+        if (repeat) {
+            ++resent;
+            continue;
+        }
+        ++wrong;
+        ADD_FAILURE() << "datagram " << i << ": " << got[i].hex << ", expected block " << k << ": "
+                      << (k < kBlocks ? block(k) : std::string("none"));
     }
+    EXPECT_EQ(k, kBlocks);
+    if (resent > 0)
+        std::printf("%zu blocks were sent again\n", resent);
     EXPECT_EQ(got.back().hex, hex("64 00 10 00 1e 00 00 00 01 00") + le16Hex(crc) + "ffff0000");
 }
 
@@ -456,7 +474,7 @@ TEST_F(Scripted, TransactionOutcomesByLiteralBytes)
         {"echo", kVersionQuery, TransactResult::Echoed, "", ""},
         {"echo from another port", "other " + kVersionQuery, TransactResult::Echoed, "", ""},
         {"silence", "silent", TransactResult::Timeout, "", ""},
-        {"a reply after 300 ms", "+300 " + kVersionReply, TransactResult::Timeout, "", ""},
+        {"a reply after 500 ms", "+500 " + kVersionReply, TransactResult::Timeout, "", ""},
         {"junk first, then the reply",
          "65 00 1b 00 21 00 01 00 00 00 00 00 00 00 00 00 78 78 78 78 78 00 00 00"    // magic 101
          " | 64 00 20 00 21 00 01 00 00 00 00 00 00 00 00 00 78 78 78 78 78 00 00 00" // says 32 bytes
