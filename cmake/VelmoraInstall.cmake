@@ -13,17 +13,22 @@
 #             driver.
 #
 # On Windows (the core-only cross build) only velmora-ctl.exe is built; it
-# is installed with the README and the licence for the ZIP.
+# is installed with the README, the licence, the changelog, the --json
+# schema and the third-party notices for the ZIP.
 
 include(GNUInstallDirs)
 
 set(VELMORA_README ${PROJECT_SOURCE_DIR}/README.md)
 set(VELMORA_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(VELMORA_CHANGELOG ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
+# The schema of velmora-ctl's --json output, which its help names.
+set(VELMORA_CTL_JSON_DOC ${PROJECT_SOURCE_DIR}/docs/ctl-json.md)
 
 if(WIN32)
   install(TARGETS velmora-ctl RUNTIME DESTINATION . COMPONENT ctl)
-  install(FILES ${VELMORA_README} ${VELMORA_LICENSE} ${VELMORA_CHANGELOG} DESTINATION . COMPONENT ctl)
+  # velmora-ctl.exe holds nlohmann/json, whose licence asks for its notice.
+  install(FILES ${VELMORA_README} ${VELMORA_LICENSE} ${VELMORA_CHANGELOG} ${VELMORA_CTL_JSON_DOC}
+                ${PROJECT_SOURCE_DIR}/docs/THIRD-PARTY-NOTICES.txt DESTINATION . COMPONENT ctl)
   return()
 endif()
 
@@ -54,7 +59,7 @@ endfunction()
 
 # ------------------------------------------------------------------- main
 velmora_install_doc(main velmora-configure)
-install(FILES ${VELMORA_README} ${VELMORA_CHANGELOG}
+install(FILES ${VELMORA_README} ${VELMORA_CHANGELOG} ${VELMORA_CTL_JSON_DOC}
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/velmora-configure COMPONENT main)
 install(TARGETS velmora-ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT main)
 if(VELMORA_CTL_MANPAGE)

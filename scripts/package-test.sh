@@ -51,7 +51,8 @@ prog=/usr/lib/velmora-configure
 expect_files "${main[0]}" /usr/bin/velmora-ctl /usr/bin/velmora-configure $prog/velmora-configure \
     $prog/setting_org.inf $prog/preset.inf $prog/label.png $prog/velmora-configure_de.qm \
     /usr/share/man/man1/velmora-ctl.1.gz /usr/share/doc/velmora-configure/copyright \
-    /usr/share/doc/velmora-configure/changelog.gz /usr/share/velmora-configure/translations/velmora-configure.ts
+    /usr/share/doc/velmora-configure/changelog.gz /usr/share/doc/velmora-configure/ctl-json.md \
+    /usr/share/velmora-configure/translations/velmora-configure.ts
 expect_not "${main[0]}" '\.so$|setting_path|velmora-debugd|driver\.inf|msiexec|velmora-target-sim'
 expect_files "${demo[0]}" $prog/libvelmora_asio.so $prog/setting_path $prog/velmora-debugd $prog/driver.inf
 expect_not "${demo[0]}" 'bin/|/velmora-configure/velmora-configure$|setting_org|preset\.inf'

@@ -15,6 +15,8 @@ packages=(
   clang libclang-rt-14-dev
   # tests
   googletest libgtest-dev libgmock-dev
+  # velmora-ctl's --json output (header-only, so the Windows build uses it too)
+  nlohmann-json3-dev
   # the windows (Qt 5.15 Widgets/Network/Test, designer forms, translations)
   qtbase5-dev qttools5-dev-tools qttools5-dev
   # the demo and screenshots on a virtual display

@@ -12,9 +12,10 @@
 #
 # Checked: `interfaces` lists the client's two link-local interfaces with
 # the same addresses as the Linux build; `discover` lists exactly what the
-# Linux build lists; `version` reads the emulator's version; a request to a
-# port nobody serves ends as a time-out; `flash` of a small image stores the
-# image on the emulator and reads the new version back.
+# Linux build lists, and `discover --json` prints the same document;
+# `version` reads the emulator's version; a request to a port nobody serves
+# ends as a time-out; `flash` of a small image stores the image on the
+# emulator and reads the new version back.
 #
 # Wine creates its sockets in its wineserver, so the server must run inside
 # the client namespace: this script gives the run a prefix of its own
@@ -81,6 +82,17 @@ if [ "${1:-}" = "--inside" ]; then
     passed "discover"
   else
     failed "discover: Windows build:"$'\n'"$w"$'\n'"Linux build:"$'\n'"$l"$'\n'"expected:"$'\n'"$want"
+    cat "$work/wine.err" >&2
+  fi
+
+  # discover --json: the Linux build's document byte for byte (standard
+  # output is binary on Windows: no CR), and it names the targets.
+  w=$(wctl discover --json)
+  l=$(lctl discover --json)
+  if [ "$w" = "$l" ] && [[ $l == *'"name": "Velmora Out-A"'* ]] && [[ $l == *'"name": "Velmora Solo"'* ]]; then
+    passed "discover --json"
+  else
+    failed "discover --json: Windows build:"$'\n'"$w"$'\n'"Linux build:"$'\n'"$l"
     cat "$work/wine.err" >&2
   fi
 

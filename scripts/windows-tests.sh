@@ -93,8 +93,8 @@ if grep -q "No tests were found" "$build/ctest.log"; then
   status=1
 fi
 
-# The ZIP of velmora-ctl.exe (with the README, the licence and the
-# changelog), checked for its contents.
+# The ZIP of velmora-ctl.exe (with the README, the licence, the changelog,
+# the --json schema and the third-party notices), checked for its contents.
 echo "== windows: package"
 if cmake --build "$build" --target package >"$build/package.log" 2>&1; then
   zip=$(ls "$build"/packages/velmora-ctl-*-win64.zip 2>/dev/null | head -1)
@@ -103,7 +103,7 @@ if cmake --build "$build" --target package >"$build/package.log" 2>&1; then
     status=1
   else
     listing=$(unzip -Z1 "$zip" 2>/dev/null || python3 -m zipfile -l "$zip")
-    for f in velmora-ctl.exe README.md LICENSE CHANGELOG.md; do
+    for f in velmora-ctl.exe README.md LICENSE CHANGELOG.md ctl-json.md THIRD-PARTY-NOTICES.txt; do
       grep -q "/$f\$\|^$f\$\|/$f \|^$f " <<<"$listing" || { echo "windows-tests: $zip lacks $f" >&2; status=1; }
     done
     echo "windows: $(basename "$zip") $(stat -c %s "$zip") bytes"

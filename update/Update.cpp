@@ -4,12 +4,13 @@
 #include "config/formfont/FormFont.h"
 
 #include "src/Network/AddressText.h"
-#include "src/Network/Crc16.h"
 #include "src/Network/Dmesg/Dmesg.h"
 #include "src/Network/TargetClient.h"
 #include "update/UpdateWorker.h"
 #include "update/core/BaseUrl.h"
 #include "update/core/UpdateFiles.h"
+#include "update/core/UpdateTargets.h"
+#include "update/net/UpdateFetch.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -50,12 +51,12 @@ std::unique_ptr<TargetClient> makeClient(uint64_t filter, const char *name)
     }
 }
 
-// Fills entries and box from a list body; true when at least one entry.
-bool fillList(const QByteArray &body, QList<UpdateListEntry> &entries, QComboBox *box)
+// Fills entries and box from a list; true when at least one entry.
+bool fillList(const std::vector<UpdateListEntry> &list, QList<UpdateListEntry> &entries, QComboBox *box)
 {
     entries.clear();
     box->clear();
-    for (const UpdateListEntry &e : update::parseUpdateList(body.toStdString())) {
+    for (const UpdateListEntry &e : list) {
         entries.append(e);
         box->addItem(fromUtf8Z(e.name));
     }
@@ -118,14 +119,17 @@ void Update::searchTargets(uint64_t targetIdentifier, const NodeAddress &selecte
         TargetMap found;
         discover(*client, found, 0);
         for (const auto &entry : found) {
-            std::string source;
-            if (!client->queryUpdateSource(entry.first, source) || source.empty())
+            const update::SourceLookup lookup = update::lookUpSource(
+                *client, entry.first, update::builtInServer(), staging, developerPreview);
+            // A text that is no URL still gives an entry (its list request
+            // then fails); no answer or no text leaves the target out.
+            if (lookup.state != update::SourceState::Ok && lookup.state != update::SourceState::NotUrl)
                 continue;
             qDebug().noquote() << QString::fromStdString(formatEndpoint(entry.first));
             UpdateTarget t;
             t.address = entry.first;
             t.name = entry.second.name;
-            t.baseUrl = update::targetBaseUrl(source, update::builtInServer(), staging, developerPreview);
+            t.baseUrl = lookup.baseUrl;
             for (UpdateTarget &other : targets) {
                 if (other.name == t.name) {
                     other.duplicate = true;
@@ -166,9 +170,7 @@ void Update::done(int result)
 
 QNetworkReply *Update::get(QNetworkAccessManager *manager, const std::string &url, qint64 maxBytes)
 {
-    QNetworkReply *reply = manager->get(access.request(url));
-    update::limitReplySize(reply, maxBytes);
-    return reply;
+    return update::startGet(*manager, access, url, maxBytes);
 }
 
 void Update::setStatus(const QString &text)
@@ -242,12 +244,13 @@ void Update::finishList(QNetworkReply *reply, QList<UpdateListEntry> &entries, Q
                         QPushButton *updateButton, QPushButton *checkButton, const QString &done,
                         const QString &failed)
 {
-    if (reply->error() != QNetworkReply::NoError) {
+    const update::ListReply list = update::readListReply(*reply);
+    if (!list.ok) {
         setStatus(failed);
     } else {
         setStatus(done);
         updateButton->setEnabled(false);
-        if (fillList(reply->readAll(), entries, box))
+        if (fillList(list.entries, entries, box))
             updateButton->setEnabled(true);
     }
     checkButton->setEnabled(true);
@@ -278,15 +281,8 @@ void Update::on_targetList_currentIndexChanged(int index)
     ui->FwList->clear();
     if (index < 0 || index >= targets.size())
         return;
-    std::unique_ptr<TargetClient> client = makeClient(TargetClient::kAllOnes, "");
     std::string version;
-    bool ok = false;
-    if (client) {
-        client->open();
-        ok = client->queryVersion(targets[index].address, version) && !version.empty();
-        client->close();
-    }
-    if (ok) {
+    if (update::readTargetVersion(targets[index].address, version)) {
         ui->versionEdit->setText(fromUtf8Z(version));
         setStatus(QStringLiteral("Conpleat Get Target Version"));
         ui->addressEdit->setText(QString::fromStdString(formatAddress(targets[index].address.address)));
@@ -320,14 +316,8 @@ void Update::replyFinishedDownload(QNetworkReply *reply)
 {
     downloading = false;
     endProgress();
-    bool good = reply->error() == QNetworkReply::NoError;
-    QByteArray body;
-    if (good) {
-        body = reply->readAll();
-        good = crc16Usb(reinterpret_cast<const uint8_t *>(body.constData()), static_cast<size_t>(body.size())) ==
-               currentFw.checksum;
-    }
-    if (!good) {
+    update::ImageReply image = update::readImageReply(*reply, currentFw.checksum);
+    if (image.result != update::ImageCheck::Ok) {
         setStatus(QStringLiteral("Error FW Dlownload"));
         showBox(QStringLiteral("Error"));
         ui->updateButton->setEnabled(true);
@@ -338,7 +328,7 @@ void Update::replyFinishedDownload(QNetworkReply *reply)
     setStatus(QStringLiteral("Compleat Fw Dlownload"));
 
     thread = new QThread(this);
-    auto *worker = new UpdateWorker(body, currentTarget.address);
+    auto *worker = new UpdateWorker(std::move(image.bytes), currentTarget.address);
     worker->moveToThread(thread);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     connect(thread, &QThread::finished, worker, &QObject::deleteLater);
@@ -396,19 +386,19 @@ void Update::on_updateDrvButton_clicked()
 void Update::replyFinishedDrvDownload(QNetworkReply *reply)
 {
     endProgress();
-    if (reply->error() != QNetworkReply::NoError) {
+    const update::ImageReply package = update::readImageReply(*reply, currentDrv.checksum);
+    if (package.result == update::ImageCheck::NetworkError) {
         setStatus(QStringLiteral("Error Drv Dlownload"));
         ui->updateDrvButton->setEnabled(true);
         return;
     }
     setStatus(QStringLiteral("Conpleat Drv Dlownload"));
-    const QByteArray body = reply->readAll();
-    if (crc16Usb(reinterpret_cast<const uint8_t *>(body.constData()), static_cast<size_t>(body.size())) !=
-        currentDrv.checksum) {
+    if (package.result == update::ImageCheck::ChecksumMismatch) {
         setStatus(QStringLiteral("Error Drv Checksum"));
         ui->updateDrvButton->setEnabled(true);
         return;
     }
+    const QByteArray &body = package.bytes;
     const QString folder = downloadFolder();
     QDir().mkpath(folder);
     QString path = folder + "/" + QString::fromUtf8(currentDrv.file.data(), static_cast<int>(currentDrv.file.size()));

@@ -43,6 +43,7 @@ bool replyHeader(const std::vector<uint8_t> &reply, MessageHeader &header)
 bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, const uint8_t *image,
                                  uint64_t length, uint64_t burstLimit)
 {
+    transferStopped_ = false;
     if (slotIndex < 0 || slotIndex >= kMaxSlotNumber || (image == nullptr && length != 0))
         return false;
     const uint16_t slotNumber = uint16_t(slotIndex + 1);
@@ -99,6 +100,10 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
         uint64_t index = 0;
         while (index < windowBlocks) {
             // A new burst.
+            if (transferStop_ && transferStop_()) {
+                transferStopped_ = true;
+                return false;
+            }
             const uint64_t burstOffset = length - left;
             size_t count = 0;
             uint64_t burstBytes = 0;

@@ -60,6 +60,11 @@ public:
     {
         transferProgress_ = std::move(progress);
     }
+    // Optional: asked before every new burst; when it says so the transfer
+    // ends there (transferImage returns false and transferStopped() is
+    // true): a fleet update stopped by the user sends no new data.
+    void setTransferStop(std::function<bool()> stop) { transferStop_ = std::move(stop); }
+    bool transferStopped() const { return transferStopped_; }
 
     const std::vector<NodeAddress> &interfaces() const { return interfaces_; }
     const std::string &name() const { return name_; }
@@ -82,6 +87,8 @@ private:
     SocketChannel socketChannel_{socket_};
     DatagramChannel *channel_ = &socketChannel_;
     std::function<void(uint64_t, uint64_t)> transferProgress_;
+    std::function<bool()> transferStop_;
+    bool transferStopped_ = false;
 };
 
 // Multicast discovery on every interface of an open client (Discovery.cpp).

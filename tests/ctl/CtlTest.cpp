@@ -343,3 +343,105 @@ TEST(CtlArgs, ParsesOptionsAndPositionals)
 }
 
 } // namespace
+
+// updates and update exist in every build: with Qt they run, in the
+// core-only build (Windows) they are listed as unavailable with their usage.
+TEST(CtlFleet, UpdateCommandsListedInEveryBuild)
+{
+    const CtlResult help = ctlRun({"--help"});
+    for (const char *name : {"updates", "update"}) {
+        SCOPED_TRACE(name);
+        const size_t at = help.out.find(std::string("\n  ") + name + " ");
+        ASSERT_NE(at, std::string::npos) << help.out;
+        const std::string line = help.out.substr(at + 1, help.out.find('\n', at + 1) - at - 1);
+        EXPECT_NE(line.find(name == std::string("update") ? "update the firmware of several targets"
+                                                           : "check targets' update lists"),
+                  std::string::npos)
+            << line;
+        const CtlResult own = ctlRun({name, "--help"});
+        EXPECT_EQ(own.status, ctl::kExitOk);
+        EXPECT_NE(own.out.find(std::string("Usage: velmora-ctl ") + name + " [EP...|--all]"),
+                  std::string::npos)
+            << own.out;
+#ifdef VELMORA_CTL_NO_FLEET
+        EXPECT_NE(line.find("not in this build (needs Qt)"), std::string::npos) << line;
+        EXPECT_EQ(own.out.rfind("Not available in this build", 0), 0u) << own.out;
+        const CtlResult run = ctlRun({name, "--all", "--latest"});
+        EXPECT_EQ(run.status, ctl::kExitFailure);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("not available in this build"), std::string::npos) << run.err;
+#else
+        EXPECT_EQ(line.find("not in this build"), std::string::npos) << line;
+        EXPECT_NE(own.out.find("Exit status:"), std::string::npos) << own.out;
+#endif
+    }
+}
+
+#ifndef VELMORA_CTL_NO_FLEET
+// Bad command lines end before anything is sent or fetched.
+TEST(CtlFleet, BadCommandLinesExitTwo)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"update"},
+        {"update", "--all"},
+        {"update", "--latest", "--entry", "2.5.0"},
+        {"update", "--latest", "--image", "fw.bin", "--crc", "0000"},
+        {"update", "--image", "fw.bin"},
+        {"update", "--latest", "--crc", "1234"},
+        {"update", "--image", "fw.bin", "--crc", "12345"},
+        {"update", "--image", "fw.bin", "--crc", "xyz1"},
+        {"update", "--latest", "--parallel", "0"},
+        {"update", "--latest", "--parallel", "65"},
+        {"update", "--latest", "--parallel", "four"},
+        {"update", "--latest", "--filter", "0xZZ"},
+        {"update", "--latest", "--update-host", "x", "--program-dir", "y"},
+        {"update", "--latest", "--all", "fe80::1%1,19650"},
+        {"update", "--latest", "fe80::1,19650"},
+        {"update", "--latest", "fe80::1%1"},
+        {"update", "--latest", "--bogus"},
+        {"updates", "--driver", "fe80::1%1,19650"},
+        {"updates", "--driver", "--all"},
+        {"updates", "--driver", "--filter", "5"},
+        {"updates", "--all", "fe80::1%1,19650"},
+        {"updates", "--parallel", "0"},
+        {"updates", "--latest"},
+    };
+    for (const auto &words : cases) {
+        const CtlResult r = ctlRun(words);
+        EXPECT_EQ(r.status, ctl::kExitUsage) << testing::PrintToString(words) << r.err;
+        EXPECT_EQ(r.out, "") << testing::PrintToString(words);
+        EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
+    }
+}
+
+class CtlFleetFiles : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+// An image that cannot be used, or a driver library that is not there,
+// fails before any target is searched for.
+TEST_F(CtlFleetFiles, UnusableInputFailsBeforeAnythingIsSent)
+{
+    writeBytes(dir.file("nine.bin"), "123456789");
+    writeBytes(dir.file("empty.bin"), "");
+    const struct {
+        std::vector<std::string> words;
+        const char *message;
+    } rows[] = {
+        // b4c8 is the published CRC-16/USB check value of "123456789".
+        {{"update", "--image", dir.file("nine.bin"), "--crc", "b4c9"},
+         "has the CRC b4c8, not b4c9: nothing was sent"},
+        {{"update", "--image", dir.file("empty.bin"), "--crc", "0000"}, "is empty: nothing was sent"},
+        {{"update", "--image", dir.file("missing.bin"), "--crc", "0000"}, "missing.bin"},
+        {{"update", "--image", dir.path().string(), "--crc", "0000"}, "not a regular file"},
+        {{"updates", "--driver", "--program-dir", dir.path().string()}, "no driver library"},
+    };
+    for (const auto &row : rows) {
+        const CtlResult r = ctlRun(row.words);
+        EXPECT_EQ(r.status, ctl::kExitFailure) << testing::PrintToString(row.words);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+    }
+}
+#endif

@@ -239,6 +239,10 @@ TEST_F(FlashNet, BoundedWaitsEndInTheirFailureReport)
          " --up-timeout 1",
          {"Start Reboot Target", "Do Reboot Target", "Error Reboot Target\tError"}},
         {"transfer refused", "--ack-not-ok=1", "", {"Start FW Transfer", "Error Transfer\tError"}},
+        {"write refused",
+         "--write-fail=1",
+         "",
+         {"Compleat Transfer", "Start Write FW", "Error Write FW\tError"}},
     };
     writeImage(folder, 5000, "");
     for (const Row &r : rows) {

@@ -288,6 +288,27 @@ TEST_F(ImageTransfer, ProgressCountsFirstSendsOnly)
     EXPECT_EQ(sent, (std::vector<uint64_t>{1024, 2048, 2500}));
 }
 
+// A stop request ends the transfer before its next burst: no further data
+// block goes out and the check is never asked for.
+TEST_F(ImageTransfer, StopRequestSendsNoNewBurst)
+{
+    for (int allowed : {0, 2}) {
+        SCOPED_TRACE(allowed);
+        ASSERT_TRUE(start({}));
+        int asked = 0;
+        client_.client.setTransferStop([&] { return asked++ >= allowed; });
+        EXPECT_FALSE(transfer(randomImage(5000), 0, 1));
+        EXPECT_TRUE(client_.client.transferStopped());
+        EXPECT_EQ(target_->received(msg::DataBlock).size(), size_t(allowed));
+        EXPECT_TRUE(target_->received(msg::ImageCommit).empty());
+    }
+    // A transfer without a stop request leaves the flag clear again.
+    ASSERT_TRUE(start({}));
+    client_.client.setTransferStop(nullptr);
+    EXPECT_TRUE(transfer(randomImage(5000), 0, 1));
+    EXPECT_FALSE(client_.client.transferStopped());
+}
+
 TEST_F(ImageTransfer, CommitChecksEchoesAndKeepsStateOnFailure)
 {
     const auto image = randomImage(3000);

@@ -25,11 +25,21 @@ struct Script {
     int answersAfterReboot = 2; // probes that still answer; -1 = forever
     int silentProbes = 3;       // probes without answer afterwards; -1 = forever
     std::string version = "2.0.1";
+    // The call at which the user asks to stop ("" never); at "transfer" the
+    // transfer then ends as a stopped one, as TargetClient's does.
+    std::string stopAt;
 };
 
 class FakeClient : public update::UpdateClient {
 public:
     explicit FakeClient(Script s) : s_(std::move(s)) {}
+
+    void record(const std::string &call)
+    {
+        calls.push_back(call);
+        if (call == s_.stopAt)
+            stopNow = true;
+    }
 
     bool open() override
     {
@@ -45,15 +55,16 @@ public:
     bool transferImage(const NodeAddress &, int slotIndex, const uint8_t *image, uint64_t length,
                        uint64_t burstLimit) override
     {
-        calls.push_back("transfer");
+        record("transfer");
         slot = slotIndex;
         burst = burstLimit;
         sent.assign(image, image + length);
-        return s_.transfer;
+        stopped = stopNow;
+        return s_.transfer && !stopped;
     }
     bool commitImage(const NodeAddress &, int slotIndex, uint16_t c, uint16_t &state) override
     {
-        calls.push_back("commit");
+        record("commit");
         slot = slotIndex;
         crc = c;
         actions.push_back(state);
@@ -65,7 +76,7 @@ public:
     }
     bool reboot(const NodeAddress &, uint8_t mode) override
     {
-        calls.push_back("reboot");
+        record("reboot");
         rebootMode = mode;
         rebooted = true;
         return s_.reboot;
@@ -93,7 +104,11 @@ public:
         return true;
     }
 
+    bool transferStopped() const override { return stopped; }
+
     std::vector<std::string> calls;
+    bool stopNow = false; // the user's stop request
+    bool stopped = false;
     std::vector<uint16_t> actions;
     std::vector<uint8_t> sent;
     int commits = 0;
@@ -299,6 +314,74 @@ TEST(UpdateSequence, UsesSlotBurstCrcWriteActionAndRebootMode)
     EXPECT_EQ(client.rebootMode, 1);
     EXPECT_EQ(client.calls, (std::vector<std::string>{"open", "transfer", "commit", "commit", "reboot",
                                                       "version", "close"}));
+}
+
+// A stop request ends the update where the target's state is known, and
+// never interrupts a write or a reboot under way.
+TEST(UpdateSequence, StopRequests)
+{
+    const std::pair<std::string, std::string> unchanged{"Stopped: firmware unchanged", "Stopped"};
+    const std::pair<std::string, std::string> written{"Stopped: new image written, target not rebooted",
+                                                      "Stopped"};
+    const struct {
+        const char *name;
+        const char *stopAt;
+        std::vector<uint16_t> states;
+        bool result;
+        Reports reports;
+        std::vector<std::string> calls;
+    } rows[] = {
+        {"before the transfer", "start", {0}, false, {unchanged}, {"close"}},
+        {"within the transfer", "transfer", {0}, false, {kStart, unchanged}, {"open", "transfer", "close"}},
+        {"while writing: the write ends, no reboot",
+         "commit",
+         {50, 0},
+         false,
+         {kStart, kTransferred, kStartWrite, state(50), state(0), kWritten, written},
+         {"open", "transfer", "commit", "commit", "close"}},
+        {"after the reboot request: the update ends as usual",
+         "reboot",
+         {0},
+         true,
+         {kStart,
+          kTransferred,
+          kStartWrite,
+          state(0),
+          kWritten,
+          kStartReboot,
+          kDoReboot,
+          kEndReboot,
+          {"Complear Reboot Target", "Ready : 2.0.1"}},
+         {"open", "transfer", "commit", "reboot", "version", "close"}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        Script s;
+        s.states = row.states;
+        s.stopAt = row.stopAt;
+        FakeClient client(s);
+        client.stopNow = s.stopAt == "start";
+        auto options = fastOptions();
+        options.stop = [&client] { return client.stopNow; };
+        bool result = !row.result;
+        EXPECT_EQ(runCollapsed(client, result, options), row.reports);
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(client.calls, row.calls);
+    }
+}
+
+TEST(UpdateSequence, StopAfterTheTransferLeavesTheImageUnwritten)
+{
+    FakeClient client(Script{});
+    auto options = fastOptions();
+    int asked = 0;
+    // The first question comes before the transfer, the second after it.
+    options.stop = [&asked] { return ++asked == 2; };
+    bool result = true;
+    EXPECT_EQ(runCollapsed(client, result, options),
+              (Reports{kStart, kTransferred, {"Stopped: firmware unchanged", "Stopped"}}));
+    EXPECT_FALSE(result);
+    EXPECT_EQ(client.commits, 0);
 }
 
 TEST(UpdateSequence, OptionsChooseSlotAndBurst)

@@ -4,6 +4,7 @@
 #include "src/Network/Socket/Socket.h"
 #include "tools/ctl/Command.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace ctl {
@@ -70,23 +71,31 @@ std::string oneLine(const std::string &text)
     return out;
 }
 
-std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
-                                         uint64_t filter, const std::string &name)
+std::unique_ptr<TargetClient> openClient(uint64_t filter, const std::string &name, std::string &error)
 {
     std::unique_ptr<TargetClient> client;
     try {
         client = std::make_unique<TargetClient>(filter, name);
     } catch (const TORNE::Err &) {
-        status = failure(err, command, "the socket library did not start");
+        error = "the socket library did not start";
         return nullptr;
     }
     if (!client->open()) {
-        status = failure(err, command,
-                         "cannot open the client: no IPv6 link-local interface, or the socket cannot be "
-                         "bound (error " +
-                             std::to_string(client->socket().lastError()) + ")");
+        error =
+            "cannot open the client: no IPv6 link-local interface, or the socket cannot be bound (error " +
+            std::to_string(client->socket().lastError()) + ")";
         return nullptr;
     }
+    return client;
+}
+
+std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
+                                         uint64_t filter, const std::string &name)
+{
+    std::string error;
+    auto client = openClient(filter, name, error);
+    if (!client)
+        status = failure(err, command, error);
     return client;
 }
 
@@ -173,6 +182,19 @@ bool askTarget(const ParsedArgs &parsed, const std::string &command, const std::
         return false;
     }
     return true;
+}
+
+bool parseIdentifier(const std::string &text, uint64_t &value)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        const std::string digits = text.substr(2);
+        if (digits.empty() || digits.size() > 16 ||
+            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return false;
+        value = std::strtoull(digits.c_str(), nullptr, 16);
+        return true;
+    }
+    return parseUnsigned(text, ~uint64_t(0), value);
 }
 
 std::string outcomeText(TransactResult result, const TargetClient &client, uint32_t waitMillis)

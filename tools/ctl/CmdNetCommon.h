@@ -24,6 +24,8 @@ std::string oneLine(const std::string &text);
 std::unique_ptr<TargetClient> openClient(const std::string &command, std::ostream &err, int &status,
                                          uint64_t filter = TargetClient::kAllOnes,
                                          const std::string &name = std::string());
+// The same without reporting: on failure null, and error says why.
+std::unique_ptr<TargetClient> openClient(uint64_t filter, const std::string &name, std::string &error);
 
 // A target endpoint "ADDRESS%IFNAME,PORT" or "ADDRESS%INDEX,PORT": an IPv6
 // address, the interface by name or by index, the decimal UDP port. On
@@ -48,6 +50,9 @@ bool parseSingleEndpoint(const ParsedArgs &parsed, const std::string &command, s
 bool askTarget(const ParsedArgs &parsed, const std::string &command, const std::vector<uint8_t> &request,
                uint16_t replyCommand, std::vector<uint8_t> &reply, std::ostream &err, int &status,
                const std::string &failurePrefix = std::string());
+
+// A target identifier: decimal, or hexadecimal with 0x (up to 16 digits).
+bool parseIdentifier(const std::string &text, uint64_t &value);
 
 // What a transaction outcome other than Ok means, for a message.
 std::string outcomeText(TransactResult result, const TargetClient &client, uint32_t waitMillis);

@@ -216,6 +216,7 @@ struct SimStorage::State {
     bool crcEchoWrong = false;
     uint16_t checkState = kCheckOnly; // p2 of the check reply
     bool writeStuck = false;
+    bool writeFail = false; // write requests refused (OK flag clear)
     bool verbose = false;
     uint64_t blocksLost = 0; // dropped by lose-blocks, for the log
     uint64_t acksLost = 0;
@@ -505,7 +506,7 @@ bool SimStorage::setOption(const std::string &key, const std::string &value, std
             return bad("0..65535");
         st.checkState = uint16_t(n);
     } else if (key == "ack-not-ok" || key == "ack-other-slot" || key == "crc-echo-wrong" ||
-               key == "write-stuck" || key == "storage-log") {
+               key == "write-stuck" || key == "write-fail" || key == "storage-log") {
         bool b = false;
         if (!parseBool(value, b))
             return bad("0 or 1");
@@ -513,6 +514,7 @@ bool SimStorage::setOption(const std::string &key, const std::string &value, std
          : key == "ack-other-slot" ? st.ackOtherSlot
          : key == "crc-echo-wrong" ? st.crcEchoWrong
          : key == "write-stuck"    ? st.writeStuck
+         : key == "write-fail"     ? st.writeFail
                                    : st.verbose) = b;
     } else {
         return false;
@@ -547,6 +549,8 @@ std::string SimStorage::optionsHelp()
            "  crc-echo-wrong=1    commit replies echo a wrong CRC\n"
            "  check-state=N       p2 of the check reply (default 65535)\n"
            "  write-stuck=1       the write state never reaches 0\n"
+           "  write-fail=1        write requests are refused (OK flag clear): the\n"
+           "                      image is checked but never written\n"
            "  storage-log=1       log transfers and writes to standard error\n";
 }
 
@@ -675,6 +679,10 @@ void SimStorage::handle(const MessageHeader &header, const uint8_t *datagram, si
             return;
         }
         if (header.param2 == 0) {
+            if (st.writeFail) {
+                reply(buildMessage(msg::ImageCommitReply, 0, header.param0, crcEcho));
+                return;
+            }
             if (!s->writing) {
                 if (!s->checked || s->checkedCrc != header.param1) {
                     reply(buildMessage(msg::ImageCommitReply, 0, header.param0, crcEcho));

@@ -35,6 +35,7 @@ public:
     {
         return client_.queryVersion(destination, text);
     }
+    bool transferStopped() const override { return client_.transferStopped(); }
 
 private:
     TargetClient &client_;
@@ -60,6 +61,8 @@ bool runUpdate(const std::vector<uint8_t> &image, const NodeAddress &target, con
     }
     if (options.progress)
         client->setTransferProgress(options.progress);
+    if (options.stop)
+        client->setTransferStop(options.stop);
     TargetClientAdapter adapter(*client);
     return runUpdate(adapter, image, target, options, report);
 }
@@ -74,16 +77,26 @@ bool runUpdate(UpdateClient &client, const std::vector<uint8_t> &image, const No
         client.close();
         return false;
     };
+    auto stopRequested = [&] { return options.stop && options.stop(); };
+    auto stopped = [&](const char *status) {
+        report(status, text::kBoxStopped);
+        client.close();
+        return false;
+    };
 
     std::this_thread::sleep_for(t.pause);
+    if (stopRequested())
+        return stopped(text::kStoppedUnchanged);
     report(text::kStartTransfer, "");
     const uint16_t crc = crc16Usb(image.data(), image.size());
     if (!client.open())
         return fail(text::kErrorOpen);
     if (!client.transferImage(target, slot, image.data(), image.size(), options.burstLimit))
-        return fail(text::kErrorTransfer);
+        return client.transferStopped() ? stopped(text::kStoppedUnchanged) : fail(text::kErrorTransfer);
     report(text::kTransferDone, "");
     std::this_thread::sleep_for(t.pause);
+    if (stopRequested())
+        return stopped(text::kStoppedUnchanged);
     report(text::kStartWrite, "");
 
     // Write-state polling, bounded: a target that never finishes writing
@@ -105,6 +118,8 @@ bool runUpdate(UpdateClient &client, const std::vector<uint8_t> &image, const No
     }
 
     report(text::kWriteDone, "");
+    if (stopRequested())
+        return stopped(text::kStoppedWritten);
     if (!client.reboot(target, kRebootMode))
         return fail(text::kErrorReboot);
     std::this_thread::sleep_for(t.pause);

@@ -35,6 +35,10 @@ constexpr char kEndReboot[] = "End Reboot Target";
 constexpr char kRebootDone[] = "Complear Reboot Target";
 constexpr char kBoxError[] = "Error";
 constexpr char kBoxReady[] = "Ready : "; // followed by the version text
+// The ends of an update stopped on request (velmora-ctl's Ctrl-C).
+constexpr char kStoppedUnchanged[] = "Stopped: firmware unchanged";
+constexpr char kStoppedWritten[] = "Stopped: new image written, target not rebooted";
+constexpr char kBoxStopped[] = "Stopped";
 } // namespace text
 
 struct UpdateTimings {
@@ -58,6 +62,13 @@ struct UpdateOptions {
     UpdateTimings timings;
     // Data phase progress: bytes sent, total (clients made by runUpdate only).
     std::function<void(uint64_t sent, uint64_t total)> progress;
+    // Asked before the transfer, before every burst of its data phase,
+    // before the write and before the reboot. When it says so, the update
+    // ends there with a "Stopped" report and the target keeps a known
+    // state: its old firmware before the write, the new image written but
+    // not running after it. A write or a reboot under way runs to its end
+    // (bounded): stopping the polling would not stop the target.
+    std::function<bool()> stop;
 };
 
 using UpdateReport = std::function<void(const std::string &status, const std::string &box)>;
@@ -76,12 +87,15 @@ public:
     virtual bool reboot(const NodeAddress &destination, uint8_t mode) = 0;
     virtual bool probe(const NodeAddress &destination) = 0;
     virtual bool queryVersion(const NodeAddress &destination, std::string &text) = 0;
+    // Whether the last transferImage ended because UpdateOptions::stop said
+    // so (the client asks it before every burst).
+    virtual bool transferStopped() const { return false; }
 };
 
 // The whole update with a client of its own (identifier filter all ones,
 // empty name). True after the final "Complear Reboot Target" report, false
-// after a failure report. Every path ends with exactly one report whose box
-// text is not empty.
+// after a failure or stop report. Every path ends with exactly one report
+// whose box text is not empty.
 bool runUpdate(const std::vector<uint8_t> &image, const NodeAddress &target, const UpdateOptions &options,
                const UpdateReport &report);
 

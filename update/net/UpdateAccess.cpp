@@ -114,10 +114,13 @@ QString UpdateAccess::extraCaProblem()
 
 void limitReplySize(QNetworkReply *reply, qint64 maxBytes)
 {
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64 total) {
-        if (received > maxBytes || total > maxBytes)
-            reply->abort();
-    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, maxBytes](qint64 received, qint64 total) {
+                         if (received > maxBytes || total > maxBytes) {
+                             reply->setProperty(kReplyCapProperty, maxBytes);
+                             reply->abort();
+                         }
+                     });
 }
 
 } // namespace update

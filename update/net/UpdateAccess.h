@@ -62,7 +62,8 @@ private:
 };
 
 // Aborts reply (it then ends with an error) once it brings more than
-// maxBytes.
+// maxBytes, and marks it with the property kReplyCapProperty (the cap).
 void limitReplySize(QNetworkReply *reply, qint64 maxBytes);
+constexpr char kReplyCapProperty[] = "velmoraReplyCap";
 
 } // namespace update
