@@ -7,6 +7,8 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,6 +131,26 @@ TEST_F(SocketLoopback, SendToAClosedPortIsNoFailure)
     const uint8_t b = 0;
     EXPECT_TRUE(sender.sendTo(&b, 1, nobody, true));
 }
+
+#ifndef _WIN32
+// Every client binds its command socket to port 0. Linux hands a new socket
+// with SO_REUSEADDR a port that an open socket with SO_REUSEADDR already
+// holds (for datagram sockets); two clients would then share a port and
+// take each other's replies (tried: about one in twenty of 3000 sockets).
+TEST(Socket, EverySocketBoundToPortZeroGetsAPortOfItsOwn)
+{
+    std::vector<std::unique_ptr<Socket>> sockets;
+    std::set<uint16_t> ports;
+    for (int i = 0; i < 1000; ++i) {
+        sockets.push_back(std::make_unique<Socket>());
+        ASSERT_TRUE(sockets.back()->open(SocketKind::UdpV6Only));
+        NodeAddress any;
+        ASSERT_TRUE(sockets.back()->bind(any)) << "error " << sockets.back()->lastError();
+        ASSERT_TRUE(ports.insert(any.hostPort()).second)
+            << "port " << any.hostPort() << " was handed out twice (socket " << i << ")";
+    }
+}
+#endif
 
 TEST(Socket, ClosedSocketWaitFailsAndSendFails)
 {
