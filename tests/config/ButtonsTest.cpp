@@ -3,9 +3,11 @@
 // in the private test network, tests/update).
 
 #include "tests/config/DialogFixture.h"
+#include "tests/support/TextContains.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -63,6 +65,55 @@ TEST_F(Buttons, DefaultThenSaveWritesTheDefaultsWithTheForm)
                                               "\r\n");
 }
 
+// Without shipped defaults the default button empties the settings in
+// memory; the form falls back: interface and target AUTO (the interface
+// change searches again), sync buffer count 6, DSD order LSB, the format as
+// it was.
+TEST(DefaultButton, WithoutShippedDefaults)
+{
+    Installation inst;
+    inst.writeStandardFiles();
+    inst.platform.adapters[node("fe80::1", 0, 7)] = {"eth0", "card"};
+    addTarget(fakeDriver(), node("fe80::10", 5000, 7), "Player", 1);
+    const std::string mine =
+        "Version=2\nInterface=7\nTargetAddress=fe80::10,5000\nTargetPO=1\nPCMRequest=16\n"
+        "DSDMSB=enable\nSyncBufferCount=9\nFindIP=fe80::99\nOwnKey=mine\n";
+    inst.write("settings/main.inf", mine);
+    inst.start().show();
+    ASSERT_EQ(inst.widget<QComboBox>("interfaceList")->currentIndex(), 1);
+    ASSERT_EQ(inst.widget<QComboBox>("targetList")->currentText(), "Player");
+    ASSERT_EQ(inst.widget<QComboBox>("pcmList")->currentIndex(), 3);
+    ASSERT_EQ(inst.widget<QComboBox>("dsdlist")->currentIndex(), 1);
+    ASSERT_EQ(inst.widget<QComboBox>("bcountBox")->currentText(), "9");
+    inst.remove("setting_org.inf");
+
+    inst.widget<QPushButton>("defaultButton")->click();
+    EXPECT_EQ(inst.widget<QComboBox>("interfaceList")->currentIndex(), 0);
+    EXPECT_EQ(fakeDriver().searches.back().interfaceNumber, 0u);
+    EXPECT_EQ(inst.widget<QComboBox>("targetList")->currentText(), "AUTO");
+    EXPECT_EQ(inst.widget<QComboBox>("pcmList")->currentIndex(), 3);
+    EXPECT_EQ(inst.widget<QComboBox>("dsdlist")->currentIndex(), 0);
+    EXPECT_EQ(inst.widget<QComboBox>("bcountBox")->currentText(), "6");
+    EXPECT_EQ(inst.widget<QLineEdit>("findIPEdit")->text(), "");
+    for (const char *key : {"Version", "OwnKey", "Interface", "TargetAddress", "PCMRequest", "DSDMSB"})
+        EXPECT_EQ(inst.probe().settings().get(key), "") << key;
+    EXPECT_EQ(inst.read(inst.settingsFile()), mine) << "nothing is written before a save";
+
+    // A save writes the form's values and what the buffer and latency rules
+    // make of no settings; nothing of the old file.
+    inst.widget<QPushButton>("saveButton")->click();
+    EXPECT_EQ(inst.read(inst.settingsFile()), "[global]\r\n"
+                                              "ASIOBufferSize=0\r\n"
+                                              "DSDMSB=disable\r\n"
+                                              "Interface=0\r\n"
+                                              "LatencyBuffer=0\r\n"
+                                              "PCMRequest=16\r\n"
+                                              "SyncBufferCount=6\r\n"
+                                              "TargetAddress=::,0\r\n"
+                                              "TargetPO=0\r\n"
+                                              "\r\n");
+}
+
 // The monitor takes the real debug port: named in LOCKED_CASES
 // (CMakeLists.txt here), as is the next case.
 TEST_F(Buttons, DebugWritesAndRemovesTheSwitchEachTime)
@@ -91,7 +142,7 @@ TEST_F(Buttons, UndeletableSwitchIsReported)
     ModalCloser closer;
     click("debugButton");
     EXPECT_EQ(closer.closed(), 2); // the monitor, then the message
-    EXPECT_TRUE(closer.lastText().contains(QString::fromStdString(inst.debugSwitch())));
+    EXPECT_TRUE(textContains(closer.lastText(), QString::fromStdString(inst.debugSwitch())));
 }
 
 TEST(DebugSwitch, StaleSwitchStaysWhileOpenAndGoesAtTheEnd)
@@ -120,7 +171,7 @@ TEST_F(Buttons, SaveDoesNotSilentlyUndoAnotherProgramsChange)
     ModalCloser closer; // answers the question with No
     click("saveButton");
     EXPECT_EQ(closer.closed(), 1);
-    EXPECT_TRUE(closer.lastText().contains("changed by another program")) << closer.lastText().toStdString();
+    EXPECT_TRUE(textContains(closer.lastText(), "changed by another program"));
     EXPECT_EQ(inst.read(inst.settingsFile()), "Version=2\nOwnKey=changed by a script\n");
     EXPECT_TRUE(inst.dialog().isVisible()) << "the form stays for another try";
 
@@ -130,7 +181,7 @@ TEST_F(Buttons, SaveDoesNotSilentlyUndoAnotherProgramsChange)
         box->button(QMessageBox::Yes)->click();
     };
     click("saveButton");
-    EXPECT_NE(inst.read(inst.settingsFile()).find("OwnKey=mine"), std::string::npos);
+    EXPECT_TRUE(textContains(inst.read(inst.settingsFile()), "OwnKey=mine"));
 }
 
 TEST_F(Buttons, SaveOfAnUnchangedFileAsksNothing)
@@ -140,7 +191,7 @@ TEST_F(Buttons, SaveOfAnUnchangedFileAsksNothing)
     click("saveButton");
     click("saveButton"); // the second save compares against the first's image
     EXPECT_EQ(closer.closed(), 0) << closer.lastText().toStdString();
-    EXPECT_NE(inst.read(inst.settingsFile()).find("OwnKey=mine"), std::string::npos);
+    EXPECT_TRUE(textContains(inst.read(inst.settingsFile()), "OwnKey=mine"));
 }
 
 } // namespace

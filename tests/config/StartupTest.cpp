@@ -15,6 +15,8 @@
 #endif
 
 #include "tests/config/DialogFixture.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/TextContains.h"
 
 #include <QComboBox>
 #include <QGraphicsScene>
@@ -301,9 +303,9 @@ TEST(StartupRejected, RejectedMainFileIsKeptAndTheUserTold)
     ModalCloser closer;
     inst.start().show();
     EXPECT_EQ(inst.read(backup), mine) << "the user's bytes survive";
-    EXPECT_TRUE(inst.probe().startupNotice().contains(QString::fromStdString(backup)));
-    EXPECT_TRUE(inst.probe().startupNotice().contains("replaced an earlier copy"));
-    QTRY_COMPARE_WITH_TIMEOUT(closer.closed(), 1, 5000);
+    EXPECT_TRUE(textContains(inst.probe().startupNotice(), QString::fromStdString(backup)));
+    EXPECT_TRUE(textContains(inst.probe().startupNotice(), "replaced an earlier copy"));
+    ASSERT_EVENTUALLY_EQ(closer.closed(), 1, 5000);
     EXPECT_TRUE(closer.lastText().contains(QString::fromStdString(backup)))
         << closer.lastText().toStdString();
     EXPECT_TRUE(closer.lastText().contains("control characters")) << closer.lastText().toStdString();
@@ -319,7 +321,7 @@ TEST(StartupRejected, PipeAtTheSettingsPathIsNeitherReadNorReplaced)
     const auto start = std::chrono::steady_clock::now();
     inst.start();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    EXPECT_TRUE(inst.probe().startupNotice().contains("not a regular file"));
+    EXPECT_TRUE(textContains(inst.probe().startupNotice(), "not a regular file"));
     struct stat st;
     ASSERT_EQ(::lstat(inst.settingsFile().c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));

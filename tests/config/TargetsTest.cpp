@@ -3,6 +3,7 @@
 #include "tests/config/DialogFixture.h"
 
 #include "src/Network/AddressText.h"
+#include "tests/support/TextContains.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -152,7 +153,6 @@ TEST(Targets, FormValuesLoadAndSave)
         {"PCMRequest", "24", "pcmList", 2, "24"},
         {"PCMRequest", "32", "pcmList", 1, "32"},
         {"PCMRequest", "64", "pcmList", 0, "64"},
-        {"PCMRequest", "8", "pcmList", 0, "64"}, // unknown: the list stays as it was
         {"DSDMSB", "enable", "dsdlist", 1, "enable"},
         {"DSDMSB", "Enable", "dsdlist", 0, "disable"},
         {"SyncBufferCount", "3", "bcountBox", 0, "3"},
@@ -170,6 +170,39 @@ TEST(Targets, FormValuesLoadAndSave)
         EXPECT_EQ(inst.widget<QComboBox>(c.widget)->currentIndex(), c.index);
         save(inst);
         EXPECT_EQ(savedKey(inst, c.key), c.savedAs);
+    }
+}
+
+// An unknown format leaves the choice as it was: shown by reloading, through
+// the default button, shipped defaults with an unknown value over a choice
+// that is not the list's first.
+TEST(Targets, UnknownPCMRequestLeavesTheChoiceAsItWas)
+{
+    const struct {
+        const char *loaded;  // in the main settings
+        int index;           // the choice it makes
+        const char *unknown; // in the shipped defaults; nullptr: no such key
+    } cases[] = {
+        {"16", 3, "8"},
+        {"CovertS32", 4, "covertS32"},
+        {"24", 2, nullptr},
+        {"32", 1, "S32"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.loaded) + ", then " + (c.unknown ? c.unknown : "no key"));
+        Installation inst;
+        inst.writeStandardFiles();
+        inst.write("setting_org.inf", std::string("Version=2\nPreset=Standard\nSyncBufferCount=5\n") +
+                                          (c.unknown ? std::string("PCMRequest=") + c.unknown + "\n" : ""));
+        inst.write("settings/main.inf", std::string("Version=2\nPCMRequest=") + c.loaded + "\n");
+        inst.start();
+        ASSERT_EQ(inst.widget<QComboBox>("pcmList")->currentIndex(), c.index);
+        inst.widget<QPushButton>("defaultButton")->click();
+        // The defaults were loaded (their count), the format stayed.
+        EXPECT_EQ(inst.widget<QComboBox>("bcountBox")->currentText(), "5");
+        EXPECT_EQ(inst.widget<QComboBox>("pcmList")->currentIndex(), c.index);
+        save(inst);
+        EXPECT_EQ(savedKey(inst, "PCMRequest"), c.loaded);
     }
 }
 
@@ -229,8 +262,8 @@ TEST(Targets, FailedWriteKeepsTheDialogOpen)
     ModalCloser closer;
     inst.widget<QPushButton>("saveButton")->click();
     EXPECT_EQ(closer.closed(), 1);
-    EXPECT_TRUE(closer.lastText().contains("could not be written"));
-    EXPECT_TRUE(closer.lastText().contains(QString::fromStdString(fakeDriver().settingsPath)));
+    EXPECT_TRUE(textContains(closer.lastText(), "could not be written"));
+    EXPECT_TRUE(textContains(closer.lastText(), QString::fromStdString(fakeDriver().settingsPath)));
     EXPECT_TRUE(d.isVisible());
 }
 

@@ -29,14 +29,14 @@ TEST(UpdateList, ExampleBodyYieldsTwoEntries)
 {
     // A line with an empty name, an empty line, and a last line without
     // its line end.
-    expectEntries(update::parseUpdateList("\tABCD\tx.bin\r\n\r\nb\tabcd\ty.bin"),
-                  {{"", 0xABCD, "x.bin"}, {"b", 0xABCD, "y.bin"}});
+    ASSERT_NO_FATAL_FAILURE(expectEntries(update::parseUpdateList("\tABCD\tx.bin\r\n\r\nb\tabcd\ty.bin"),
+                                          {{"", 0xABCD, "x.bin"}, {"b", 0xABCD, "y.bin"}}));
 }
 
 TEST(UpdateList, VersionLineGivesChecksumFromHex)
 {
-    expectEntries(update::parseUpdateList("1.2.3\t0f9A\tfw-1.2.3.bin\n"),
-                  {{"1.2.3", 0x0F9A, "fw-1.2.3.bin"}});
+    ASSERT_NO_FATAL_FAILURE(expectEntries(update::parseUpdateList("1.2.3\t0f9A\tfw-1.2.3.bin\n"),
+                                          {{"1.2.3", 0x0F9A, "fw-1.2.3.bin"}}));
 }
 
 struct LineCase {
@@ -77,7 +77,7 @@ TEST(UpdateList, LineEndsAndEmptyBodies)
     const std::string bodies[] = {"a\t0001\tx\rb\t0002\ty\r", "a\t0001\tx\nb\t0002\ty\n",
                                   "\r\n\r\na\t0001\tx\r\n\n\rb\t0002\ty"};
     for (const std::string &body : bodies)
-        expectEntries(update::parseUpdateList(body), {{"a", 1, "x"}, {"b", 2, "y"}});
+        ASSERT_NO_FATAL_FAILURE(expectEntries(update::parseUpdateList(body), {{"a", 1, "x"}, {"b", 2, "y"}}));
     EXPECT_TRUE(update::parseUpdateList("").empty());
     EXPECT_TRUE(update::parseUpdateList("\r\n\n\r").empty());
     EXPECT_TRUE(update::parseUpdateList("<html>404 Not Found</html>\n").empty());

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "src/Network/Crc16.h"
+#include "tests/support/TextContains.h"
 
 #include <chrono>
 #include <cstdio>
@@ -35,8 +36,8 @@ TEST(CtlTool, HelpListsEveryCommandWithSummary)
         EXPECT_EQ(r.err, "");
         ASSERT_FALSE(ctl::commands().empty());
         for (const auto &c : ctl::commands()) {
-            EXPECT_NE(r.out.find("  " + c->name() + " "), std::string::npos) << c->name();
-            EXPECT_NE(r.out.find(c->summary()), std::string::npos) << c->name();
+            EXPECT_TRUE(textContains(r.out, "  " + c->name() + " "));
+            EXPECT_TRUE(textContains(r.out, c->summary())) << c->name();
         }
     }
     for (const char *name : {"settings", "crc"}) {
@@ -68,7 +69,7 @@ TEST(CtlTool, UsageErrorsExitTwoWithMessage)
         const CtlResult r = ctlRun(words);
         EXPECT_EQ(r.status, ctl::kExitUsage) << testing::PrintToString(words);
         EXPECT_EQ(r.out, "") << testing::PrintToString(words);
-        EXPECT_NE(r.err.find("velmora-ctl"), std::string::npos) << testing::PrintToString(words);
+        EXPECT_TRUE(textContains(r.err, "velmora-ctl")) << testing::PrintToString(words);
         EXPECT_NE(r.err.find("--help"), std::string::npos) << "points to the help: " << r.err;
     }
 }
@@ -156,12 +157,12 @@ TEST_F(CtlSettings, SetLeavesRejectedFileUntouched)
     writeBytes(file("bad.inf"), bad);
     const CtlResult r = ctlRun({"settings", "set", file("bad.inf"), "a", "2"});
     EXPECT_EQ(r.status, ctl::kExitFailure);
-    EXPECT_NE(r.err.find(file("bad.inf")), std::string::npos);
+    EXPECT_TRUE(textContains(r.err, file("bad.inf")));
     EXPECT_EQ(readBytes(file("bad.inf")), bad);
 
     const CtlResult noFolder = ctlRun({"settings", "set", file("no/such/dir.inf"), "a", "2"});
     EXPECT_EQ(noFolder.status, ctl::kExitFailure);
-    EXPECT_NE(noFolder.err.find("cannot write"), std::string::npos);
+    EXPECT_TRUE(textContains(noFolder.err, "cannot write"));
 }
 
 TEST_F(CtlSettings, SetRejectsKeysAndValuesThatWouldNotReadBack)
@@ -205,7 +206,7 @@ TEST_F(CtlSettings, CrcPrintsFourLowerHexDigits)
     const CtlResult missing = ctlRun({"crc", file("missing.bin")});
     EXPECT_EQ(missing.status, ctl::kExitFailure);
     EXPECT_EQ(missing.out, "");
-    EXPECT_NE(missing.err.find(file("missing.bin")), std::string::npos);
+    EXPECT_TRUE(textContains(missing.err, file("missing.bin")));
 }
 
 // Files at the paths the commands are given are hostile: pipes, huge

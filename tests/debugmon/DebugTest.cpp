@@ -1,6 +1,7 @@
 #include "debugmon/Debug.h"
 #include "debugmon/logpane/LogView.h"
 #include "tests/debugmon/LogWindowChecks.h"
+#include "tests/support/Eventually.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -60,8 +61,8 @@ protected:
     {
         const int expected = lines() + batch.size();
         for (const QString &line : batch)
-            send(line);
-        QTRY_COMPARE_WITH_TIMEOUT(lines(), expected, 5000);
+            ASSERT_NO_FATAL_FAILURE(send(line));
+        ASSERT_EVENTUALLY_EQ(lines(), expected, 5000);
     }
     QString withoutTimeStamps() const { return pane->toPlainText().remove(kTimeStamp); }
 
@@ -82,18 +83,20 @@ TEST(DebugForm, ObjectsGeometryTextsAndTabOrder)
     EXPECT_TRUE(unmatchedSlots(capture).isEmpty()) << unmatchedSlots(capture).join(QLatin1Char('\n'));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Debug"));
     EXPECT_EQ(window.size(), QSize(700, 500));
-    expectForm(&window, {
-                            {"debugText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
-                            {"modeEdit", "QLineEdit", QRect(10, 470, 113, 20), nullptr, true},
-                            {"cycleEdit", "QLineEdit", QRect(130, 470, 113, 20), nullptr, true},
-                            {"infoEdit", "QLineEdit", QRect(250, 470, 113, 20), nullptr, true},
-                            {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
-                            {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
-                            {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
-                        });
+    ASSERT_NO_FATAL_FAILURE(
+        expectForm(&window, {
+                                {"debugText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
+                                {"modeEdit", "QLineEdit", QRect(10, 470, 113, 20), nullptr, true},
+                                {"cycleEdit", "QLineEdit", QRect(130, 470, 113, 20), nullptr, true},
+                                {"infoEdit", "QLineEdit", QRect(250, 470, 113, 20), nullptr, true},
+                                {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
+                                {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
+                                {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
+                            }));
     EXPECT_EQ(window.findChild<QWidget *>(QStringLiteral("debugText"))->font().family(),
               QStringLiteral("Courier New"));
-    expectTabOrder(&window, {"debugText", "clearButton", "closeButton", "saveButton"});
+    ASSERT_NO_FATAL_FAILURE(
+        expectTabOrder(&window, {"debugText", "clearButton", "closeButton", "saveButton"}));
     EXPECT_EQ(ownSlots(Debug::staticMetaObject),
               QStringList({"UdpRecive", "on_saveButton_clicked", "on_closeButton_clicked",
                            "on_clearButton_clicked"}));
@@ -139,15 +142,17 @@ class DebugLines : public DebugWindow, public ::testing::WithParamInterface<Line
 TEST_P(DebugLines, FieldsShowValuesOfKnownLines)
 {
     const LineCase &c = GetParam();
-    sendAll(c.lines);
+    ASSERT_NO_FATAL_FAILURE(sendAll(c.lines));
     EXPECT_EQ(field("modeEdit")->text(), QString::fromUtf8(c.mode));
     EXPECT_EQ(field("cycleEdit")->text(), QString::fromUtf8(c.cycle));
     EXPECT_EQ(field("infoEdit")->text(), QString::fromUtf8(c.info));
-    // Known or not, every line is logged.
-    QStringList logged;
-    for (const QString &line : c.lines)
-        logged << (line.startsWith(QLatin1String("Target: ")) ? line : QStringLiteral("Host  : ") + line);
-    EXPECT_EQ(withoutTimeStamps(), logged.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    // Known or not, every line is logged, in order, behind its mark (the
+    // marks themselves: DebugPrefixes).
+    const QStringList logged = withoutTimeStamps().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(logged.size(), c.lines.size()) << withoutTimeStamps().toStdString();
+    for (int i = 0; i < c.lines.size(); ++i)
+        EXPECT_TRUE(logged[i].endsWith(c.lines[i]))
+            << logged[i].toStdString() << " | " << c.lines[i].toStdString();
 }
 
 const LineCase kLineCases[] = {
@@ -221,8 +226,8 @@ class DebugPrefixes : public DebugWindow, public ::testing::WithParamInterface<P
 TEST_P(DebugPrefixes, TimeStampAndHostMark)
 {
     const PrefixCase &c = GetParam();
-    sendRaw(c.payload);
-    QTRY_COMPARE_WITH_TIMEOUT(lines(), 1, 5000);
+    ASSERT_NO_FATAL_FAILURE(sendRaw(c.payload));
+    ASSERT_EVENTUALLY_EQ(lines(), 1, 5000);
     const QString text = pane->toPlainText();
     EXPECT_TRUE(kTimeStamp.match(text).hasMatch()) << text;
     EXPECT_EQ(text.mid(13), QString::fromUtf8(c.logged) + QLatin1Char('\n'));
@@ -248,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, DebugPrefixes, ::testing::ValuesIn(kPrefixCases)
 TEST_F(DebugWindow, TimeStampIsLocalTimeOfArrival)
 {
     const QTime before = QTime::currentTime();
-    sendAll({"x"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"x"}));
     const QTime after = QTime::currentTime();
     const QTime stamp = QTime::fromString(pane->toPlainText().left(12), QStringLiteral("hh:mm:ss.zzz"));
     ASSERT_TRUE(stamp.isValid());
@@ -261,7 +266,7 @@ TEST_F(DebugWindow, TimeStampIsLocalTimeOfArrival)
 
 TEST_F(DebugWindow, DatagramsWaitingTogetherGoInAsOneEditInOrder)
 {
-    sendAll({"first"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"first"}));
     int edits = 0;
     QObject::connect(pane->document(), &QTextDocument::contentsChange, [&](int, int, int) { ++edits; });
     // Sent while the window cannot read: all wait in the socket together.
@@ -269,8 +274,8 @@ TEST_F(DebugWindow, DatagramsWaitingTogetherGoInAsOneEditInOrder)
     for (int i = 0; i < 200; ++i)
         batch << (i % 50 == 7 ? QStringLiteral("Target: t%1").arg(i) : QStringLiteral("line %1").arg(i));
     for (const QString &line : batch)
-        send(line);
-    QTRY_COMPARE_WITH_TIMEOUT(lines(), 201, 5000);
+        ASSERT_NO_FATAL_FAILURE(send(line));
+    ASSERT_EVENTUALLY_EQ(lines(), 201, 5000);
     EXPECT_EQ(edits, 1);
 
     QString expected = QStringLiteral("Host  : first\n");
@@ -282,18 +287,18 @@ TEST_F(DebugWindow, DatagramsWaitingTogetherGoInAsOneEditInOrder)
 
 TEST_F(DebugWindow, NewLinesGoToTheEndWhateverIsSelected)
 {
-    sendAll({"one", "two"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"one", "two"}));
     QTextCursor selection(pane->document());
     selection.setPosition(2);
     selection.setPosition(8, QTextCursor::KeepAnchor);
     pane->setTextCursor(selection);
-    sendAll({"three"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"three"}));
     EXPECT_EQ(withoutTimeStamps(), QStringLiteral("Host  : one\nHost  : two\nHost  : three\n"));
 }
 
 TEST_F(DebugWindow, PaneIsReadOnlyForTheUser)
 {
-    sendAll({"kept"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"kept"}));
     pane->setFocus();
     pane->moveCursor(QTextCursor::End);
     QTest::keyClicks(pane, "typed");
@@ -303,14 +308,15 @@ TEST_F(DebugWindow, PaneIsReadOnlyForTheUser)
 
 TEST_F(DebugWindow, ClearEmptiesOnlyTheLog)
 {
-    sendAll({"configTransfer DSD64", "start cycle=1 1000", "start SPEED=44100", "info rcv cy=4000"});
+    ASSERT_NO_FATAL_FAILURE(
+        sendAll({"configTransfer DSD64", "start cycle=1 1000", "start SPEED=44100", "info rcv cy=4000"}));
     button("clearButton")->click();
     EXPECT_TRUE(pane->toPlainText().isEmpty());
     EXPECT_EQ(field("modeEdit")->text(), QStringLiteral("DSD64"));
     EXPECT_EQ(field("cycleEdit")->text(), QStringLiteral("1000"));
     EXPECT_EQ(field("infoEdit")->text(), QStringLiteral("250.00 Hz"));
     // The speed is kept too, and new lines start the empty log.
-    sendAll({"info rcv fs=512"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"info rcv fs=512"}));
     EXPECT_EQ(field("infoEdit")->text(), QStringLiteral("11264 usec"));
     EXPECT_EQ(withoutTimeStamps(), QStringLiteral("Host  : info rcv fs=512\n"));
 }
@@ -320,7 +326,7 @@ TEST_F(DebugWindow, CloseEndsTheModalRun)
     window->open();
     ASSERT_TRUE(window->isVisible());
     QTest::mouseClick(button("closeButton"), Qt::LeftButton);
-    QTRY_VERIFY(!window->isVisible());
+    ASSERT_EVENTUALLY_TRUE(!window->isVisible(), 5000);
 }
 
 struct Chooser {
@@ -365,7 +371,8 @@ TEST_F(DebugWindow, SaveWritesThePaneInTheDefaultEncoding)
     Reporter reporter;
     pane->setFileChooser(chooser.function());
     pane->setErrorReporter(reporter.function());
-    sendAll({"start SPEED=44100", "Target: hello", QString::fromUtf8("caf\xc3\xa9")});
+    ASSERT_NO_FATAL_FAILURE(
+        sendAll({"start SPEED=44100", "Target: hello", QString::fromUtf8("caf\xc3\xa9")}));
 
     QTest::mouseClick(button("saveButton"), Qt::LeftButton);
     EXPECT_EQ(chooser.calls, 1);
@@ -385,7 +392,7 @@ TEST_F(DebugWindow, CancelledSaveWritesNothing)
     Reporter reporter;
     pane->setFileChooser(chooser.function());
     pane->setErrorReporter(reporter.function());
-    sendAll({"line"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"line"}));
     button("saveButton")->click();
     EXPECT_EQ(chooser.calls, 1);
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
@@ -400,7 +407,7 @@ TEST_F(DebugWindow, SaveThatCannotOpenTheFileSaysSoAndKeepsTheLog)
     Reporter reporter;
     pane->setFileChooser(chooser.function());
     pane->setErrorReporter(reporter.function());
-    sendAll({"line"});
+    ASSERT_NO_FATAL_FAILURE(sendAll({"line"}));
     button("saveButton")->click();
     EXPECT_FALSE(QFile::exists(unwritable));
     ASSERT_EQ(reporter.texts.size(), 1);
@@ -425,7 +432,7 @@ TEST(DebugBind, PortInUseIsShownInThePaneAndOnTheDebugOutput)
     window.findChild<QPushButton *>(QStringLiteral("clearButton"))->click();
     EXPECT_TRUE(window.findChild<LogView *>(QStringLiteral("debugText"))->toPlainText().isEmpty());
     window.findChild<QPushButton *>(QStringLiteral("closeButton"))->click();
-    QTRY_VERIFY(!window.isVisible());
+    ASSERT_EVENTUALLY_TRUE(!window.isVisible(), 5000);
 }
 
 // Takes the real debug port: named in LOCKED_CASES (CMakeLists.txt here).

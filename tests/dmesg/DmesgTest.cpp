@@ -1,6 +1,7 @@
 #include "src/Network/Dmesg/Dmesg.h"
 #include "debugmon/logpane/LogView.h"
 #include "tests/debugmon/LogWindowChecks.h"
+#include "tests/support/Eventually.h"
 
 #include <QPushButton>
 #include <QTcpServer>
@@ -28,7 +29,7 @@ protected:
         window = std::make_unique<Dmesg>(kLoopback, server.serverPort(), nullptr);
         pane = window->findChild<LogView *>(QStringLiteral("dmesgText"));
         ASSERT_NE(pane, nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
+        ASSERT_EVENTUALLY_TRUE(server.hasPendingConnections(), 5000);
         target = server.nextPendingConnection();
         ASSERT_NE(target, nullptr);
     }
@@ -42,7 +43,7 @@ protected:
         auto counter = QObject::connect(socket, &QTcpSocket::readyRead, [&] { ++reads; });
         ASSERT_EQ(target->write(bytes), bytes.size());
         ASSERT_TRUE(target->waitForBytesWritten(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(reads > 0 && socket->bytesAvailable() == 0, 5000);
+        ASSERT_EVENTUALLY_TRUE(reads > 0 && socket->bytesAvailable() == 0, 5000);
         QObject::disconnect(counter);
     }
     QPushButton *button(const char *name) const
@@ -68,16 +69,17 @@ TEST(DmesgForm, ObjectsGeometryTextsAndTabOrder)
     EXPECT_EQ(window.windowTitle(), QStringLiteral("dmesg"));
     EXPECT_EQ(window.size(), QSize(700, 500));
     EXPECT_EQ(window.windowFlags(), QDialog().windowFlags());
-    expectForm(&window, {
-                            {"dmesgText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
-                            {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
-                            {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
-                            {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
-                            {"pushReboot", "QPushButton", QRect(10, 470, 75, 23), "reboot", false},
-                        });
+    ASSERT_NO_FATAL_FAILURE(
+        expectForm(&window, {
+                                {"dmesgText", "QPlainTextEdit", QRect(10, 10, 681, 451), nullptr, true},
+                                {"saveButton", "QPushButton", QRect(610, 470, 75, 23), "save log", false},
+                                {"closeButton", "QPushButton", QRect(450, 470, 75, 23), "close", false},
+                                {"clearButton", "QPushButton", QRect(530, 470, 75, 23), "clear", false},
+                                {"pushReboot", "QPushButton", QRect(10, 470, 75, 23), "reboot", false},
+                            }));
     EXPECT_EQ(window.findChild<QWidget *>(QStringLiteral("dmesgText"))->font().family(),
               QStringLiteral("Courier New"));
-    expectTabOrder(&window, {"clearButton", "closeButton", "saveButton"});
+    ASSERT_NO_FATAL_FAILURE(expectTabOrder(&window, {"clearButton", "closeButton", "saveButton"}));
     EXPECT_EQ(ownSlots(Dmesg::staticMetaObject),
               QStringList({"UdpRecive", "TcpRecive", "on_saveButton_clicked", "on_closeButton_clicked",
                            "on_clearButton_clicked", "on_pushReboot_clicked"}));
@@ -98,10 +100,10 @@ TEST(DmesgConnection, DefaultIsPort23OfTheGivenAddress)
     if (!telnet.listen(kLoopback, 23))
         GTEST_SKIP() << "port 23 on ::1 cannot be opened here: " << telnet.errorString();
     Dmesg window(kLoopback);
-    QTRY_VERIFY_WITH_TIMEOUT(telnet.hasPendingConnections(), 5000);
+    ASSERT_EVENTUALLY_TRUE(telnet.hasPendingConnections(), 5000);
     auto *socket = window.findChild<QTcpSocket *>();
     ASSERT_NE(socket, nullptr);
-    QTRY_COMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    ASSERT_EVENTUALLY_EQ(socket->state(), QAbstractSocket::ConnectedState, 5000);
     EXPECT_EQ(socket->peerPort(), 23);
     EXPECT_EQ(socket->openMode(), QIODevice::ReadWrite);
 }
@@ -114,39 +116,39 @@ TEST(DmesgConnection, RefusedConnectionLeavesAnEmptyWorkingWindow)
     closed.close();
     Dmesg window(kLoopback, port, nullptr);
     auto *socket = window.findChild<QTcpSocket *>();
-    QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 5000);
+    ASSERT_EVENTUALLY_EQ(socket->state(), QAbstractSocket::UnconnectedState, 5000);
     EXPECT_TRUE(window.findChild<LogView *>(QStringLiteral("dmesgText"))->toPlainText().isEmpty());
     window.open();
     window.findChild<QPushButton *>(QStringLiteral("pushReboot"))->click();
-    QTRY_VERIFY(!window.isVisible());
+    ASSERT_EVENTUALLY_TRUE(!window.isVisible(), 5000);
     EXPECT_TRUE(window.rebootRequested());
 }
 
 TEST_F(DmesgWindow, StreamIsAppendedAsReceived)
 {
-    sendChunk("[    0.000] boot\n[    0.1");
-    sendChunk("20] net up\n");
-    sendChunk("no line end");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("[    0.000] boot\n[    0.1"));
+    ASSERT_NO_FATAL_FAILURE(sendChunk("20] net up\n"));
+    ASSERT_NO_FATAL_FAILURE(sendChunk("no line end"));
     EXPECT_EQ(pane->toPlainText(), QStringLiteral("[    0.000] boot\n[    0.120] net up\nno line end"));
 }
 
 TEST_F(DmesgWindow, TextGoesToTheEndWhateverIsSelected)
 {
-    sendChunk("abcdef\n");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("abcdef\n"));
     QTextCursor selection(pane->document());
     selection.setPosition(1);
     selection.setPosition(3, QTextCursor::KeepAnchor);
     pane->setTextCursor(selection);
-    sendChunk("ghi");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("ghi"));
     EXPECT_EQ(pane->toPlainText(), QStringLiteral("abcdef\nghi"));
 }
 
 TEST_F(DmesgWindow, ClearThenNewDataShowsOnlyTheNewData)
 {
-    sendChunk("old\n");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("old\n"));
     button("clearButton")->click();
     EXPECT_TRUE(pane->toPlainText().isEmpty());
-    sendChunk("new\n");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("new\n"));
     EXPECT_EQ(pane->toPlainText(), QStringLiteral("new\n"));
     EXPECT_EQ(window->findChild<QTcpSocket *>()->state(), QAbstractSocket::ConnectedState);
 }
@@ -159,8 +161,8 @@ TEST_F(DmesgWindow, CharactersSplitAcrossChunksShowWhole)
         const QByteArray bytes(utf8);
         for (int cut = 1; cut < bytes.size(); ++cut) {
             SCOPED_TRACE(bytes.toHex().toStdString() + " cut at " + std::to_string(cut));
-            sendChunk("<" + bytes.left(cut));
-            sendChunk(bytes.mid(cut) + ">");
+            ASSERT_NO_FATAL_FAILURE(sendChunk("<" + bytes.left(cut)));
+            ASSERT_NO_FATAL_FAILURE(sendChunk(bytes.mid(cut) + ">"));
             expected += QLatin1Char('<') + QString::fromUtf8(bytes) + QLatin1Char('>');
             EXPECT_EQ(pane->toPlainText(), expected);
         }
@@ -170,18 +172,18 @@ TEST_F(DmesgWindow, CharactersSplitAcrossChunksShowWhole)
 
 TEST_F(DmesgWindow, InvalidBytesStillShowAndDoNotSpoilWhatFollows)
 {
-    sendChunk("a\xff");
-    sendChunk("b\xe2\x82");
-    sendChunk("\xac");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("a\xff"));
+    ASSERT_NO_FATAL_FAILURE(sendChunk("b\xe2\x82"));
+    ASSERT_NO_FATAL_FAILURE(sendChunk("\xac"));
     EXPECT_EQ(pane->toPlainText(), QString::fromUtf8("a\xef\xbf\xbd"
                                                      "b\xe2\x82\xac"));
 }
 
 TEST_F(DmesgWindow, StreamEndingInsideACharacterShowsAReplacement)
 {
-    sendChunk("end\xe2\x82");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("end\xe2\x82"));
     target->disconnectFromHost();
-    QTRY_COMPARE_WITH_TIMEOUT(pane->toPlainText(), QString::fromUtf8("end\xef\xbf\xbd"), 5000);
+    ASSERT_EVENTUALLY_EQ(pane->toPlainText(), QString::fromUtf8("end\xef\xbf\xbd"), 5000);
 }
 
 struct CloseCase {
@@ -203,7 +205,7 @@ TEST_P(DmesgClose, ButtonClosesAndSetsRebootFlag)
     window->open();
     ASSERT_TRUE(window->isVisible());
     QTest::mouseClick(button(c.button), Qt::LeftButton);
-    QTRY_VERIFY(!window->isVisible());
+    ASSERT_EVENTUALLY_TRUE(!window->isVisible(), 5000);
     EXPECT_EQ(window->rebootRequested(), c.reboot);
     // The window itself never writes to the target.
     EXPECT_FALSE(target->waitForReadyRead(50));
@@ -226,7 +228,7 @@ TEST_F(DmesgWindow, SaveWritesTheStreamAndCancelWritesNothing)
         caption = c;
         return answer;
     });
-    sendChunk("line one\nline two\n");
+    ASSERT_NO_FATAL_FAILURE(sendChunk("line one\nline two\n"));
 
     button("saveButton")->click();
     EXPECT_EQ(caption, QStringLiteral("save log"));

@@ -5,6 +5,7 @@
 #include "src/Platform/Platform.h"
 #include "tests/settings/TempDir.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TextContains.h"
 
 #include <gtest/gtest.h>
 
@@ -199,10 +200,10 @@ TEST_F(SetupProgramTest, CommandLine)
 {
     ChildProcess help(install.file("setting_path") + " --help");
     EXPECT_EQ(help.wait(), 0);
-    EXPECT_NE(help.output().find("usage: setting_path"), std::string::npos);
+    EXPECT_TRUE(textContains(help.output(), "usage: setting_path"));
     ChildProcess bad(install.file("setting_path") + " --bogus");
     EXPECT_EQ(bad.wait(), 2);
-    EXPECT_NE(bad.output().find("unexpected argument"), std::string::npos);
+    EXPECT_TRUE(textContains(bad.output(), "unexpected argument"));
     EXPECT_FALSE(fs::exists(install.file("setting_path.inf")));
 }
 

@@ -1,4 +1,5 @@
 #include "src/Network/TargetClient.h"
+#include "tests/network/ProtocolPrint.h"
 #include "tests/network/ScriptedChannel.h"
 
 #include <gtest/gtest.h>

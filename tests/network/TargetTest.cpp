@@ -1,13 +1,17 @@
 #include "src/Network/AddressText.h"
 #include "src/Network/Message.h"
 #include "src/Network/TargetClient.h"
+#include "tests/network/ProtocolPrint.h"
 #include "tests/network/SimProcess.h"
 #include "tests/support/CtlRunner.h"
+#include "tests/support/TextContains.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 // Transactions, discovery and the network commands of velmora-ctl against
@@ -44,12 +48,33 @@ protected:
             FAIL() << problem;
         ASSERT_TRUE(client.open()) << "no link-local interface in the client namespace";
     }
+    // A failed test shows what each of its emulators printed; then they stop
+    // (and must end cleanly).
+    void TearDown() override
+    {
+        if (HasFailure()) {
+            for (size_t i = 0; i < sims_.size(); ++i)
+                std::printf("---- log of emulator %zu of this test:\n%s----\n", i + 1,
+                            sims_[i]->output().c_str());
+        }
+        for (auto &s : sims_)
+            s->stop();
+    }
+    // An emulator owned by the test, so that its log outlives the test body.
+    SimProcess &newSim()
+    {
+        sims_.push_back(std::make_unique<SimProcess>());
+        return *sims_.back();
+    }
     void startSim(SimProcess &sim, int k, const std::vector<std::string> &args)
     {
         std::string error;
         ASSERT_TRUE(sim.start(k, args, error)) << error;
     }
     TargetClient client{0, "net-test"};
+
+private:
+    std::vector<std::unique_ptr<SimProcess>> sims_;
 };
 
 TEST_F(TargetNet, ClientListsBothClientInterfaces)
@@ -90,8 +115,8 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
     // replies arrive after the version query that follows, too.
     args.insert(args.end(), {"--target", "slow", "--port", "19660", "--version", "v-slow", "--delay", "20"});
     args.insert(args.end(), {"--target", "late", "--port", "19661", "--version", "v-late", "--delay", "300"});
-    SimProcess sim;
-    startSim(sim, 1, args);
+    SimProcess &sim = newSim();
+    ASSERT_NO_FATAL_FAILURE(startSim(sim, 1, args));
 
     auto check = [&](const char *what, uint16_t port, TransactResult expected,
                      const std::string &text) -> int64_t {
@@ -100,7 +125,7 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
         const int64_t start = nowMicros();
         const TransactResult r = client.transact(target(1, port), buildMessage(msg::VersionQuery), msg::VersionReply, reply);
         const int64_t ms = millisSince(start);
-        EXPECT_EQ(static_cast<int>(r), static_cast<int>(expected));
+        EXPECT_EQ(r, expected);
         if (expected == TransactResult::Timeout) {
             EXPECT_GE(ms, 95);
             EXPECT_LT(ms, 1500);
@@ -110,7 +135,7 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
             const bool parsed = parseHeader(reply.data(), reply.size(), h);
             EXPECT_TRUE(parsed);
             if (parsed) {
-                EXPECT_EQ(h.command, msg::VersionReply);
+                EXPECT_EQ(msg::Command(h.command), msg::VersionReply);
                 EXPECT_EQ(h.ok(), expected == TransactResult::Ok);
             }
         } else {
@@ -122,7 +147,7 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
         return ms;
     };
     for (const auto &r : rows)
-        check(r.fault, r.port, r.result, r.text);
+        ASSERT_NO_FATAL_FAILURE(check(r.fault, r.port, r.result, r.text));
     // The slow reply was held back by the emulator and still counted.
     EXPECT_GE(check("20 ms delay", 19660, TransactResult::Ok, "v-slow"), 19);
     check("300 ms delay", 19661, TransactResult::Timeout, "");
@@ -134,7 +159,7 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
     std::printf("probe of an answering target: %lld us on average\n",
                 static_cast<long long>((nowMicros() - probes) / 50));
     EXPECT_TRUE(client.announce(target(1, 19650)));
-    EXPECT_NE(sim.output().find("announced name \"net-test\""), std::string::npos);
+    EXPECT_TRUE(textContains(sim.output(), "announced name \"net-test\""));
     std::string source = "stale";
     EXPECT_TRUE(client.queryUpdateSource(target(1, 19650), source));
     EXPECT_EQ(source, "");
@@ -149,9 +174,10 @@ TEST_F(TargetNet, TransactOutcomesAgainstEachFault)
 
 TEST_F(TargetNet, RebootSilenceAndComingBack)
 {
-    SimProcess sim;
-    startSim(sim, 2, {"--target", "back", "--port", "19650", "--reboot-silence", "300", "--target", "gone", "--port",
-                      "19651", "--reboot-silence", "forever"});
+    SimProcess &sim = newSim();
+    ASSERT_NO_FATAL_FAILURE(startSim(sim, 2,
+                                     {"--target", "back", "--port", "19650", "--reboot-silence", "300",
+                                      "--target", "gone", "--port", "19651", "--reboot-silence", "forever"}));
     ASSERT_TRUE(client.reboot(target(2, 19650), 1));
     const int64_t start = nowMicros();
     EXPECT_FALSE(client.probe(target(2, 19650)));
@@ -165,7 +191,7 @@ TEST_F(TargetNet, RebootSilenceAndComingBack)
     const int64_t gone = nowMicros();
     while (millisSince(gone) < 700)
         ASSERT_FALSE(client.probe(target(2, 19651)));
-    EXPECT_NE(sim.output().find("never to come back"), std::string::npos);
+    EXPECT_TRUE(textContains(sim.output(), "never to come back"));
 }
 
 struct FilterRow {
@@ -175,12 +201,13 @@ struct FilterRow {
 
 TEST_F(TargetNet, DiscoveryFilterAndOrder)
 {
-    SimProcess sim;
+    SimProcess &sim = newSim();
     // Answer order differs from address order: the ports are listed last
     // to first.
-    startSim(sim, 1, {"--target", "id6", "--id", "6", "--port", "19653", "--target", "id5", "--id", "5", "--port",
-                      "19652", "--target", "unset", "--id", "all-ones", "--port", "19651", "--target", "id0", "--id",
-                      "0", "--port", "19650"});
+    ASSERT_NO_FATAL_FAILURE(startSim(sim, 1, {"--target", "id6",   "--id", "6",        "--port", "19653",
+                                              "--target", "id5",   "--id", "5",        "--port", "19652",
+                                              "--target", "unset", "--id", "all-ones", "--port", "19651",
+                                              "--target", "id0",   "--id", "0",        "--port", "19650"}));
     const FilterRow rows[] = {
         {0, {19650, 19652, 19653}},
         {5, {19650, 19652}},
@@ -202,24 +229,27 @@ TEST_F(TargetNet, DiscoveryFilterAndOrder)
     }
     const auto it = [&] {
         TargetMap found;
-        discover(client, found, 0);
+        EXPECT_TRUE(discover(client, found, 0));
         return found;
     }();
     ASSERT_EQ(it.count(target(1, 19652)), 1u);
     EXPECT_EQ(it.at(target(1, 19652)).name, "id5");
     EXPECT_EQ(it.at(target(1, 19652)).identifier, 5u);
     // Every target that answered was announced to, the skipped ones too.
-    EXPECT_NE(sim.output().find("target unset: announced name \"filter-test\""), std::string::npos);
+    EXPECT_TRUE(textContains(sim.output(), "target unset: announced name \"filter-test\""));
 }
 
 TEST_F(TargetNet, DiscoveryDropsBadRepliesAndKeepsLateOnes)
 {
-    SimProcess sim;
-    startSim(sim, 1, {"--target", "good", "--port", "19650", "--target", "magic", "--port", "19651", "--fault",
-                      "bad-magic", "--target", "length", "--port", "19652", "--fault", "bad-length", "--target", "big",
-                      "--port", "19653", "--fault", "oversize", "--target", "refuse", "--port", "19654", "--fault",
-                      "refuse", "--target", "echo", "--port", "19655", "--fault", "echo", "--target", "pad", "--port",
-                      "19656", "--fault", "bad-pad", "--target", "late", "--port", "19657", "--delay", "45"});
+    SimProcess &sim = newSim();
+    ASSERT_NO_FATAL_FAILURE(startSim(
+        sim, 1,
+        {"--target", "good",      "--port",   "19650",  "--target", "magic",    "--port",   "19651",
+         "--fault",  "bad-magic", "--target", "length", "--port",   "19652",    "--fault",  "bad-length",
+         "--target", "big",       "--port",   "19653",  "--fault",  "oversize", "--target", "refuse",
+         "--port",   "19654",     "--fault",  "refuse", "--target", "echo",     "--port",   "19655",
+         "--fault",  "echo",      "--target", "pad",    "--port",   "19656",    "--fault",  "bad-pad",
+         "--target", "late",      "--port",   "19657",  "--delay",  "45"}));
     TargetMap found;
     ASSERT_TRUE(discover(client, found, 0));
     std::map<uint16_t, std::string> names;
@@ -238,9 +268,11 @@ TEST_F(TargetNet, DiscoveryOverTwoInterfacesListsBothSources)
                          " nodad");
         ASSERT_EQ(add.wait(10000), 0) << add.output();
     }
-    SimProcess a, b;
-    startSim(a, 1, {"--target", "via-1", "--id", "9", "--port", "19650"});
-    startSim(b, 2, {"--target", "via-2", "--id", "9", "--port", "19650", "--address", shared});
+    SimProcess &a = newSim();
+    SimProcess &b = newSim();
+    ASSERT_NO_FATAL_FAILURE(startSim(a, 1, {"--target", "via-1", "--id", "9", "--port", "19650"}));
+    ASSERT_NO_FATAL_FAILURE(
+        startSim(b, 2, {"--target", "via-2", "--id", "9", "--port", "19650", "--address", shared}));
     TargetMap found;
     const bool ok = discover(client, found, 0);
     b.stop();
@@ -276,12 +308,17 @@ using ctltest::ctlRun;
 
 TEST_F(TargetNet, CtlCommandsAgainstThreeTargets)
 {
-    SimProcess one, two;
-    startSim(one, 1, {"--target", "Out-A", "--id", "5", "--port", "19650", "--version", "2.4.1", "--source",
-                      "https://example.invalid/a", "--target", "Out-B", "--id", "5", "--port", "19651"});
-    startSim(two, 2, {"--target", "Unset", "--id", "all-ones", "--port", "19650", "--target", "Mute", "--id", "7",
-                      "--port", "19652", "--fault", "silent", "--fault-commands", "32,34,36", "--target", "Echo",
-                      "--port", "19653", "--fault", "echo", "--fault-commands", "32"});
+    SimProcess &one = newSim();
+    SimProcess &two = newSim();
+    ASSERT_NO_FATAL_FAILURE(
+        startSim(one, 1,
+                 {"--target", "Out-A", "--id", "5", "--port", "19650", "--version", "2.4.1", "--source",
+                  "https://example.invalid/a", "--target", "Out-B", "--id", "5", "--port", "19651"}));
+    ASSERT_NO_FATAL_FAILURE(startSim(
+        two, 2,
+        {"--target", "Unset", "--id",   "all-ones", "--port",  "19650",  "--target",         "Mute",
+         "--id",     "7",     "--port", "19652",    "--fault", "silent", "--fault-commands", "32,34,36",
+         "--target", "Echo",  "--port", "19653",    "--fault", "echo",   "--fault-commands", "32"}));
     const std::string a = scoped(target(1, 19650));
     const std::string b = scoped(target(1, 19651));
     const std::string mute = scoped(target(2, 19652));
@@ -328,7 +365,7 @@ TEST_F(TargetNet, CtlCommandsAgainstThreeTargets)
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_EQ(r.out, row.out);
         if (!row.errPart.empty()) {
-            EXPECT_NE(r.err.find(row.errPart), std::string::npos) << r.err;
+            EXPECT_TRUE(textContains(r.err, row.errPart));
         }
     }
 
@@ -346,8 +383,9 @@ TEST_F(TargetNet, EmulatorAndLongCommandsEndWithTheScriptThatStartedThem)
     const std::string bin = envText("VELMORA_PROGRAM_DIR");
     // A slow target for the transfer: every reply 30 ms late, so 300 blocks
     // stop-and-wait take about 9 s.
-    SimProcess slow;
-    startSim(slow, 1, {"--target", "slow", "--port", "19650", "--delay", "30", "--log-port", "0"});
+    SimProcess &slow = newSim();
+    ASSERT_NO_FATAL_FAILURE(
+        startSim(slow, 1, {"--target", "slow", "--port", "19650", "--delay", "30", "--log-port", "0"}));
     const std::string image = testchild::LogFolder::instance().path() + "/slow-image.bin";
     {
         std::ofstream out(image, std::ios::binary);

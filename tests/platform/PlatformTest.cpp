@@ -175,17 +175,4 @@ TEST_F(PlatformTest, RemoveFile)
     EXPECT_TRUE(fs::is_directory(dir.path() / "folder"));
 }
 
-TEST_F(PlatformTest, AdaptersAreTheSocketLayersLinkLocalOnes)
-{
-    InterfaceMap map, expected;
-    const bool ok = platform->listLinkLocalInterfaces(map);
-    EXPECT_EQ(ok, ::listLinkLocalInterfaces(expected));
-    EXPECT_EQ(map.size(), expected.size());
-    for (const auto &entry : map) {
-        EXPECT_EQ(expected.count(entry.first), 1u);
-        EXPECT_EQ(entry.first.address[0], 0xfe);
-        EXPECT_EQ(entry.first.address[1] & 0xc0, 0x80);
-    }
-}
-
 } // namespace

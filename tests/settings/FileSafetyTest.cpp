@@ -6,6 +6,7 @@
 #include "settings/IniFile.h"
 
 #include "tests/settings/TempDir.h"
+#include "tests/support/TextContains.h"
 
 #include <gtest/gtest.h>
 
@@ -291,7 +292,7 @@ std::vector<Row> rows()
                  [](TempDir &) {
                      std::string bytes;
                      const Outcome o = readInto("/proc/self/status", bytes);
-                     EXPECT_NE(bytes.find("Pid:"), std::string::npos);
+                     EXPECT_TRUE(textContains(bytes, "Pid:"));
                      return o;
                  },
                  {true, FileError::None}});

@@ -1,6 +1,8 @@
+#include "tools/sim/SimTarget.h"
+#include "tests/network/ProtocolPrint.h"
+#include "tests/support/TextContains.h"
 #include "tools/sim/SimOptions.h"
 #include "tools/sim/SimServer.h"
-#include "tools/sim/SimTarget.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +78,7 @@ TEST(SimTarget, FaultsShapeTheReply)
         EXPECT_EQ(parseHeader(d.data(), std::min<size_t>(d.size(), 1500), h), r.wellFormed || r.fault == Fault::Oversize);
         if (r.wellFormed) {
             ASSERT_TRUE(parseHeader(d.data(), d.size(), h));
-            EXPECT_EQ(h.command, r.command);
+            EXPECT_EQ(msg::Command(h.command), msg::Command(r.command));
             EXPECT_EQ(h.ok(), r.ok);
         }
         if (r.fault == Fault::BadPad) {
@@ -106,7 +108,7 @@ TEST(SimTarget, RebootSilenceThenBackOrNever)
         ASSERT_EQ(reply.size(), 1u);
         MessageHeader h;
         ASSERT_TRUE(parseHeader(reply[0].datagram.data(), reply[0].datagram.size(), h));
-        EXPECT_EQ(h.command, msg::RebootReply);
+        EXPECT_EQ(msg::Command(h.command), msg::RebootReply);
         EXPECT_TRUE(ask(t, buildMessage(msg::Hello), 1000000 + 299000).empty());
         EXPECT_EQ(ask(t, buildMessage(msg::Hello), 1000000 + 301000).size(), silence < 0 ? 0u : 1u);
         EXPECT_EQ(ask(t, buildMessage(msg::Hello), 1000000 + 3600000000ll).size(), silence < 0 ? 0u : 1u);
@@ -161,7 +163,7 @@ TEST(SimOptions, GroupsPerTargetDefaultsAndErrors)
         EXPECT_FALSE(sim::parseArguments(args, c, e)) << args[0];
         EXPECT_FALSE(e.empty()) << args[0];
     }
-    EXPECT_NE(sim::helpText().find(SimStorage::optionsHelp()), std::string::npos);
+    EXPECT_TRUE(textContains(sim::helpText(), SimStorage::optionsHelp()));
 }
 
 } // namespace

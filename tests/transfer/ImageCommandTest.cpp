@@ -3,6 +3,8 @@
 
 #include "src/Network/AddressText.h"
 #include "tests/support/CtlRunner.h"
+#include "tests/support/TextContains.h"
+#include "tools/ctl/Command.h"
 #include "tools/ctl/ImageCommandArgs.h"
 
 #include <gtest/gtest.h>
@@ -203,7 +205,7 @@ TEST(ImageCommands, HelpNamesTheOptions)
         const ctltest::CtlResult run = ctltest::ctlRun({command, "--help"});
         EXPECT_EQ(run.status, 0);
         for (const char *word : {"EP", "IMAGE", "--slot", "--burst", "--crc", "Exit status"})
-            EXPECT_NE(run.out.find(word), std::string::npos) << command << " " << word;
+            EXPECT_TRUE(textContains(run.out, word)) << command;
     }
 }
 

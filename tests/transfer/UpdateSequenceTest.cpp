@@ -136,18 +136,30 @@ update::UpdateOptions fastOptions()
     return o;
 }
 
-// Runs the sequence and returns the reports with runs of the same report
-// collapsed into one (a stuck write state repeats its report many times).
+// A stuck or slowly counting write state repeats its "State Write FW n"
+// report once per poll; such repeats collapse into one. Every other report
+// stays as it came, so a step reported twice or a second box shows.
+Reports collapseStateRepeats(const Reports &reports)
+{
+    Reports out;
+    for (const auto &r : reports) {
+        const bool state = r.first.rfind("State Write FW ", 0) == 0 && r.second.empty();
+        if (state && !out.empty() && out.back() == r)
+            continue;
+        out.push_back(r);
+    }
+    return out;
+}
+
+// Runs the sequence and returns its reports, state repeats collapsed.
 Reports runCollapsed(FakeClient &client, bool &result, const update::UpdateOptions &options = fastOptions())
 {
     Reports reports;
     const std::vector<uint8_t> image{'V', 'M', 'V', 'E', 'R', ':', '9'};
-    result = update::runUpdate(client, image, NodeAddress{}, options,
-                               [&](const std::string &s, const std::string &b) {
-                                   if (reports.empty() || reports.back() != std::make_pair(s, b))
-                                       reports.emplace_back(s, b);
-                               });
-    return reports;
+    result =
+        update::runUpdate(client, image, NodeAddress{}, options,
+                          [&](const std::string &s, const std::string &b) { reports.emplace_back(s, b); });
+    return collapseStateRepeats(reports);
 }
 
 const std::pair<std::string, std::string> kStart{"Start FW Transfer", ""};
@@ -255,6 +267,16 @@ const Case kCases[] = {
      {kStart, kTransferred, kStartWrite, state(0), kWritten, kStartReboot, kDoReboot,
       error("Error Reboot Target")}},
 };
+
+TEST(UpdateSequence, OnlyRepeatedStateReportsCollapse)
+{
+    const std::pair<std::string, std::string> start{"Start FW Transfer", ""};
+    const std::pair<std::string, std::string> state5{"State Write FW 5", ""};
+    const std::pair<std::string, std::string> state3{"State Write FW 3", ""};
+    const std::pair<std::string, std::string> box{"State Write FW 3", "Error"};
+    EXPECT_EQ(collapseStateRepeats({start, start, state5, state5, state5, state3, state5, box, box}),
+              (Reports{start, start, state5, state3, state5, box, box}));
+}
 
 class UpdateSequencePath : public testing::TestWithParam<Case> {};
 

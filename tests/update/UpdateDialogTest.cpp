@@ -183,6 +183,13 @@ bool waitUntil(const std::function<bool()> &done, int ms)
     return true;
 }
 
+// Processes events for a while, so that a late report or box shows before
+// the test looks for it.
+void settle(int ms = 500)
+{
+    waitUntil([] { return false; }, ms);
+}
+
 // Accepts every message box once it shows and keeps its text.
 class BoxCloser {
 public:
@@ -400,7 +407,7 @@ TEST(UpdateConstruction, TargetsWithSourcesDuplicatesAndSelection)
 TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
 {
     Fixture f;
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(f.status(), "Conpleat Dlownload Update List");
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"2.5.0", "2.4.9"}));
     EXPECT_TRUE(f.w<QPushButton>("updateButton")->isEnabled());
@@ -413,7 +420,7 @@ TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
     f.w<QComboBox>("targetList")->setCurrentIndex(2);
     EXPECT_EQ(f.w<QComboBox>("FwList")->count(), 0);
     EXPECT_FALSE(f.w<QPushButton>("updateButton")->isEnabled());
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"3.1.0", "3.0.9"}));
     EXPECT_NE(world->accessLog("mirror").find("GET /studio/updatelist 200 -"), std::string::npos)
         << world->accessLog("mirror");
@@ -421,7 +428,7 @@ TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
 
     // An error reply after a good one keeps the earlier entries.
     f.probe->targets()[2].baseUrl = "https://[::1]:18443/missing/";
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(f.status(), "Error Dlownload Update List");
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"3.1.0", "3.0.9"}));
     EXPECT_TRUE(f.w<QPushButton>("updateButton")->isEnabled());
@@ -431,9 +438,9 @@ TEST(UpdateLists, FirmwareListsWithTheCredentialOnlyWhereItBelongs)
 TEST(UpdateLists, StagingWinsOverPreviewForBothLists)
 {
     Fixture f(NodeAddress(), true, true);
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     EXPECT_EQ(items(f.w<QComboBox>("FwList")), QStringList({"2.6.0-rc1"}));
-    f.fetch("checkDrvButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkDrvButton"));
     EXPECT_EQ(f.status(), "Conpleat Drv Dlownload Update List");
     EXPECT_EQ(f.w<QComboBox>("DrvList")->itemText(0), "Velmora ASIO 1.2.0-rc1");
     const std::string log = world->accessLog("main");
@@ -446,7 +453,7 @@ TEST(UpdateLists, StagingWinsOverPreviewForBothLists)
 TEST(UpdateFirmware, WholeUpdateThroughTheDialog)
 {
     Fixture f;
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     ASSERT_EQ(f.w<QComboBox>("FwList")->itemText(0), "2.5.0");
     BoxCloser boxes;
     f.statuses.clear();
@@ -468,22 +475,41 @@ TEST(UpdateFirmware, WholeUpdateThroughTheDialog)
     ASSERT_TRUE(waitUntil([&] { return f.dialog->findChild<QThread *>() == nullptr; }, 10000));
     EXPECT_EQ(boxes.texts, QStringList({"Ready : 2.5.0"}));
 
-    // The reports in order; the write state is reported once per poll and
-    // ends with 0, the wait text of the refused close aside.
+    // The reports exactly, in order. The write state is reported once per
+    // poll: its values depend on timing, so the run of non-zero states
+    // counts as one line when it counts down; repeated identical state
+    // lines collapse. Nothing else may differ, and the two refused closes
+    // each said why.
     QStringList seen;
+    int waits = 0;
+    int lastState = -1;
     for (const QString &s : f.statuses) {
-        if (s.startsWith("Wait"))
-            continue;
-        if (s.startsWith("State Write FW ") && s != "State Write FW 0") {
-            EXPECT_TRUE(s.mid(15).toInt() > 0) << s.toStdString();
+        if (s == "Wait: the firmware update is still running") {
+            ++waits;
             continue;
         }
+        if (s.startsWith("State Write FW ") && s != "State Write FW 0") {
+            const int n = s.mid(15).toInt();
+            if (lastState > 0 && n == lastState)
+                continue; // a repeat
+            if (lastState > 0) {
+                EXPECT_LT(n, lastState)
+                    << "the write state does not count down: " << f.statuses.join('|').toStdString();
+            } else {
+                seen << "State Write FW (counting down)";
+            }
+            lastState = n;
+            continue;
+        }
+        lastState = -1;
         seen << s;
     }
-    EXPECT_EQ(seen, QStringList({"Start FW Dlownload", "Compleat Fw Dlownload", "Start FW Transfer", "Compleat Transfer",
-                                 "Start Write FW", "State Write FW 0", "Complear Write FW", "Start Reboot Target",
-                                 "Do Reboot Target", "End Reboot Target", "Complear Reboot Target",
-                                 "Conpleat Get Target Version"}));
+    EXPECT_EQ(waits, 2) << f.statuses.join('|').toStdString();
+    EXPECT_EQ(seen,
+              QStringList({"Start FW Dlownload", "Compleat Fw Dlownload", "Start FW Transfer",
+                           "Compleat Transfer", "Start Write FW", "State Write FW (counting down)",
+                           "State Write FW 0", "Complear Write FW", "Start Reboot Target", "Do Reboot Target",
+                           "End Reboot Target", "Complear Reboot Target", "Conpleat Get Target Version"}));
     EXPECT_EQ(f.w<QLineEdit>("versionEdit")->text(), "2.5.0");
     EXPECT_EQ(f.w<QComboBox>("FwList")->count(), 0);
     EXPECT_FALSE(f.w<QPushButton>("updateButton")->isEnabled());
@@ -492,16 +518,18 @@ TEST(UpdateFirmware, WholeUpdateThroughTheDialog)
     const std::string served = readFile(world->www("main", "living-room/fw-2.5.0.bin"));
     EXPECT_EQ(served.size(), 262144u);
     EXPECT_TRUE(readFile(world->dir.path() + "/studio1.img") == served) << "the stored image differs";
-    // Now the dialog closes.
+    // Now the dialog closes, and no second box came meanwhile.
     f.click("closeButton");
     EXPECT_FALSE(f.dialog->isVisible());
+    settle();
+    EXPECT_EQ(boxes.texts, QStringList({"Ready : 2.5.0"}));
 }
 
 TEST(UpdateFirmware, OneBitChecksumDifferenceNeverReachesTheTarget)
 {
     Fixture f(at(kStudio, 19651, 1));
     ASSERT_EQ(f.w<QComboBox>("targetList")->currentIndex(), 1);
-    f.fetch("checkButton");
+    ASSERT_NO_FATAL_FAILURE(f.fetch("checkButton"));
     ASSERT_FALSE(f.probe->fwEntries().isEmpty());
     f.probe->fwEntries()[0].checksum ^= 1;
     BoxCloser boxes;
@@ -509,6 +537,9 @@ TEST(UpdateFirmware, OneBitChecksumDifferenceNeverReachesTheTarget)
     f.click("updateButton");
     ASSERT_TRUE(waitUntil([&] { return !boxes.texts.isEmpty(); }, 30000)) << f.statuses.join('|').toStdString();
     EXPECT_EQ(boxes.texts, QStringList({"Error"}));
+    EXPECT_EQ(f.statuses, QStringList({"Start FW Dlownload", "Error FW Dlownload"}));
+    settle();
+    EXPECT_EQ(boxes.texts, QStringList({"Error"})) << "a second box";
     EXPECT_EQ(f.statuses, QStringList({"Start FW Dlownload", "Error FW Dlownload"}));
     EXPECT_EQ(f.dialog->findChild<QThread *>(), nullptr);
     EXPECT_TRUE(f.w<QPushButton>("updateButton")->isEnabled());

@@ -142,7 +142,12 @@ bool Socket::open(SocketKind kind)
     }
 
     setInt(fd, IPPROTO_TCP, TCP_NODELAY, 1);
-    setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+    // Winsock's SO_REUSEADDR never gives a socket bound to port 0 a port in
+    // use; Linux's does, for datagram sockets that both set it, and two
+    // clients would then take each other's replies. Here it only lets a
+    // listening stream socket bind again past TIME_WAIT.
+    if (isStream(kind))
+        setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1);
     // Linux has one option for both "don't fragment" and path MTU discovery.
     setInt(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DO);
 
