@@ -9,7 +9,7 @@
 #include "src/Network/TargetClient.h"
 #include "tests/network/ProtocolPrint.h"
 #include "tests/network/SimProcess.h"
-#include "tools/ctl/Command.h"
+#include "tests/support/CtlRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -630,19 +630,8 @@ TEST_F(Scripted, DiscoveryModeOnTheWire)
     }
 }
 
-struct CtlResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CtlResult ctlRun(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "velmora-ctl");
-    std::ostringstream out, err;
-    const int status = ctl::runCtl(args, out, err);
-    return {status, out.str(), err.str()};
-}
+using ctltest::CtlResult;
+using ctltest::ctlRun;
 
 // velmora-ctl hands its --mode values to the wire unchanged.
 TEST_F(Scripted, CtlModesOnTheWire)
