@@ -1,4 +1,5 @@
 #include "tests/ctl/ChildProgram.h"
+#include "tests/support/CtlRunner.h"
 #include "tools/ctl/Command.h"
 
 #include <gtest/gtest.h>
@@ -227,27 +228,13 @@ TEST(Log, DefaultPortIs23)
     EXPECT_EQ(child.out(), "boot ok\n");
 }
 
-struct UsageCase {
-    const char *name;
-    std::vector<std::string> words;
-    const char *message;
-};
-
-void PrintTo(const UsageCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
+using ctltest::UsageCase;
 
 class LogUsage : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(LogUsage, ExitsTwoWithMessage)
 {
-    std::vector<std::string> words = {"velmora-ctl", "log"};
-    words.insert(words.end(), GetParam().words.begin(), GetParam().words.end());
-    std::ostringstream out, err;
-    EXPECT_EQ(ctl::runCtl(words, out, err), ctl::kExitUsage);
-    EXPECT_EQ(out.str(), "");
-    EXPECT_NE(err.str().find(GetParam().message), std::string::npos) << err.str();
+    ctltest::expectUsageError("log", GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,4 +1,5 @@
 #include "tests/ctl/ChildProgram.h"
+#include "tests/support/CtlRunner.h"
 #include "tests/settings/TempDir.h"
 #include "tools/ctl/Command.h"
 
@@ -244,27 +245,13 @@ TEST(Monitor, SwitchThatCannotBeWrittenIsAFailure)
     EXPECT_EQ(dir.entryCount(), 0u);
 }
 
-struct UsageCase {
-    const char *name;
-    std::vector<std::string> words;
-    const char *message;
-};
-
-void PrintTo(const UsageCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
+using ctltest::UsageCase;
 
 class MonitorUsage : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(MonitorUsage, ExitsTwoWithMessage)
 {
-    std::vector<std::string> words = {"velmora-ctl", "monitor"};
-    words.insert(words.end(), GetParam().words.begin(), GetParam().words.end());
-    std::ostringstream out, err;
-    EXPECT_EQ(ctl::runCtl(words, out, err), ctl::kExitUsage);
-    EXPECT_EQ(out.str(), "");
-    EXPECT_NE(err.str().find(GetParam().message), std::string::npos) << err.str();
+    ctltest::expectUsageError("monitor", GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
