@@ -27,6 +27,14 @@ constexpr uint32_t kAckWaitMicros = 100000;
 constexpr int kMaxSilentWaits = 50;
 constexpr int kMaxBurstResends = 500;
 
+// The target query, the slot query and the check change nothing on the
+// target. A reply to one of them that never comes (a flood of foreign
+// datagrams can keep the receive queue full until the system drops the
+// target's reply) is asked for again: at most this many transactions of
+// 100 ms each, and only after a time-out. A refusal, an echo or a failed
+// send still ends the transfer at once.
+constexpr int kQueryAttempts = 5;
+
 // The slot number travels in the low 15 bits of a data block's p0.
 constexpr int kMaxSlotNumber = 0x7FFF;
 // The largest datagram the 13 length bits of lengthWord and an IPv6 UDP
@@ -49,9 +57,15 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
     const uint16_t slotNumber = uint16_t(slotIndex + 1);
     std::vector<uint8_t> reply;
     MessageHeader rh;
+    auto query = [&](const std::vector<uint8_t> &request, uint16_t expected) {
+        TransactResult r = TransactResult::Timeout;
+        for (int attempt = 0; attempt < kQueryAttempts && r == TransactResult::Timeout; ++attempt)
+            r = transact(destination, request, expected, reply);
+        return r;
+    };
 
     // Target query: number of slots and burst limit.
-    if (transact(destination, buildMessage(msg::SlotInfo), msg::SlotInfoReply, reply) != TransactResult::Ok ||
+    if (query(buildMessage(msg::SlotInfo), msg::SlotInfoReply) != TransactResult::Ok ||
         !replyHeader(reply, rh))
         return false;
     if (rh.param0 == 0 || slotIndex >= int(rh.param0))
@@ -61,8 +75,7 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
         limit = std::min(limit, burstLimit);
 
     // Slot query: geometry and capacity.
-    if (transact(destination, buildMessage(msg::SlotInfo, 0, slotNumber), msg::SlotInfoReply, reply) !=
-            TransactResult::Ok ||
+    if (query(buildMessage(msg::SlotInfo, 0, slotNumber), msg::SlotInfoReply) != TransactResult::Ok ||
         !replyHeader(reply, rh) || rh.param0 != slotNumber)
         return false;
     const uint64_t blockSize = uint64_t(rh.param1) + 1;
@@ -185,8 +198,8 @@ bool TargetClient::transferImage(const NodeAddress &destination, int slotIndex, 
 
     // Check: the target must confirm the CRC of the whole image.
     const uint16_t crc = crc16UsbFinish(crcRegister);
-    if (transact(destination, buildMessage(msg::ImageCommit, 0, slotNumber, crc, kCheckOnly, 0),
-                 msg::ImageCommitReply, reply) != TransactResult::Ok ||
+    if (query(buildMessage(msg::ImageCommit, 0, slotNumber, crc, kCheckOnly, 0), msg::ImageCommitReply) !=
+            TransactResult::Ok ||
         !replyHeader(reply, rh))
         return false;
     return rh.param0 == slotNumber && rh.param1 == crc && rh.param2 == kCheckOnly;

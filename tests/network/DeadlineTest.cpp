@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,80 @@ TEST_F(Deadlines, TransferSucceedsUnderAFlood)
     // Flood datagrams are not acknowledgements; the acknowledgements still
     // get through between them.
     EXPECT_TRUE(client.transferImage(target, 0, image.data(), image.size(), 1));
+}
+
+} // namespace
+
+namespace {
+
+// The transfer's target query, slot query and check change nothing on the
+// target: a lost reply is asked for again, a few times and only after a
+// time-out; a refusal still ends the transfer at once.
+TEST_F(Deadlines, TransferAsksItsQueriesAgainWhenRepliesAreLost)
+{
+    enum Query { TargetQuery, SlotQuery, Check };
+    struct Row {
+        const char *name;
+        Query query;
+        int lost;     // replies to that query the link loses
+        bool refuse;  // the reply after the losses has the OK flag clear
+        bool ok;
+        size_t asked; // requests of that query on the wire
+    };
+    const Row rows[] = {
+        {"target query, one lost", TargetQuery, 1, false, true, 2},
+        {"target query, four lost", TargetQuery, 4, false, true, 5},
+        {"target query, five lost", TargetQuery, 5, false, false, 5},
+        {"target query refused", TargetQuery, 0, true, false, 1},
+        {"slot query, four lost", SlotQuery, 4, false, true, 5},
+        {"slot query, all lost", SlotQuery, 1000, false, false, 5},
+        {"check, four lost", Check, 4, false, true, 5},
+        {"check, all lost", Check, 1000, false, false, 5},
+        {"check refused after a loss", Check, 1, true, false, 2},
+    };
+    const Bytes image(2500, 0x3c);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        channel.sent.clear();
+        scriptTarget(channel, 30);
+        auto script = channel.responder;
+        int seen = 0;
+        size_t asked = 0;
+        channel.responder = [&](ScriptedChannel &c, const ScriptedChannel::Sent &s) {
+            const Bytes &b = s.bytes;
+            const uint16_t p0 = uint16_t(b[8] | (b[9] << 8));
+            const uint16_t p2 = uint16_t(b[12] | (b[13] << 8));
+            Query q;
+            if (commandOf(b) == 26)
+                q = p0 == 0 ? TargetQuery : SlotQuery;
+            else if (commandOf(b) == 30 && p2 == 0xFFFF)
+                q = Check;
+            else
+                return script(c, s);
+            if (q != row.query)
+                return script(c, s);
+            ++asked;
+            if (seen++ < row.lost)
+                return;
+            if (row.refuse) {
+                c.after(50, datagram(commandOf(b) + 1, 0, p0), s.destination);
+                return;
+            }
+            script(c, s);
+        };
+        const int64_t start = channel.clock;
+        EXPECT_EQ(client.transferImage(target, 0, image.data(), image.size(), 1), row.ok);
+        EXPECT_EQ(asked, row.asked);
+        // Every lost reply costs one transaction of 100 ms, no more.
+        const int64_t lostTime = int64_t(std::min<size_t>(size_t(row.lost), row.asked)) * 100000;
+        EXPECT_GE(elapsedSince(start), lostTime);
+        EXPECT_LE(elapsedSince(start), lostTime + 100000);
+        size_t blocks = 0;
+        for (const auto &s : channel.sent)
+            blocks += commandOf(s.bytes) == 28;
+        // Nothing reaches the slot before both queries are answered.
+        EXPECT_EQ(blocks, row.query != Check && !row.ok ? 0u : 3u);
+    }
 }
 
 } // namespace
