@@ -12,7 +12,14 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#ifndef _WIN32
+#include <string>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -96,15 +103,48 @@ TEST(ImageCommands, CommandLineErrors)
     }
 }
 
-// A file of its own in the temporary folder, removed afterwards.
+// A file of its own in GoogleTest's temporary folder, created new (an
+// existing file of that name fails the test instead of being written
+// through), removed afterwards.
 struct TempImage {
     explicit TempImage(const std::string &bytes)
     {
-        char name[L_tmpnam];
-        path = std::tmpnam(name) ? std::string(name) + "-velmora-image" : "velmora-image.tmp";
-        std::ofstream(path, std::ios::binary) << bytes;
+        static int count = 0;
+        path = ::testing::TempDir() + "velmora-image-" + std::to_string(processId()) + "-" +
+               std::to_string(++count);
+#ifdef _WIN32
+        const int fd = _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW, 0600);
+#endif
+        if (fd < 0) {
+            ADD_FAILURE() << "cannot create " << path;
+            path.clear();
+            return;
+        }
+#ifdef _WIN32
+        const bool written = _write(fd, bytes.data(), unsigned(bytes.size())) == int(bytes.size());
+        _close(fd);
+#else
+        const bool written = ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+        ::close(fd);
+#endif
+        if (!written)
+            ADD_FAILURE() << "cannot write " << path;
     }
-    ~TempImage() { std::remove(path.c_str()); }
+    ~TempImage()
+    {
+        if (!path.empty())
+            std::remove(path.c_str());
+    }
+    static long processId()
+    {
+#ifdef _WIN32
+        return long(_getpid());
+#else
+        return long(::getpid());
+#endif
+    }
     std::string path;
 };
 
@@ -155,7 +195,8 @@ TEST(ImageCommands, MatchingCrcIsAccepted)
 TEST(ImageCommands, SpecialFilesAreRefused)
 {
     // A FIFO would block the read for ever; a directory or device is no image.
-    const std::string fifo = TempImage("").path + ".fifo";
+    const TempImage stem("");
+    const std::string fifo = stem.path + ".fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string &path : {fifo, std::string("/dev/null"), std::string("/tmp")}) {
         for (const char *command : {"transfer", "flash"}) {
