@@ -28,7 +28,9 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -static)
 set(CMAKE_MODULE_LINKER_FLAGS_INIT -static)
 
+# The tests run under Wine through a small wrapper that starts a program
+# again when Wine failed to start it at all (scripts/lib/wine-run.sh).
 find_program(VELMORA_WINE wine)
 if(VELMORA_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELMORA_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/lib/wine-run.sh)
 endif()

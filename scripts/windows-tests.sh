@@ -79,12 +79,20 @@ if ! timeout 300 wine cmd /c exit </dev/null >/dev/null 2>&1; then
 fi
 
 echo "== windows: ctest"
+# Programs Wine failed to start at all are started again by the emulator
+# wrapper (scripts/lib/wine-run.sh), which notes each time here.
+export VELMORA_WINE_RETRY_LOG=$build/wine-retries.log
+rm -f "$VELMORA_WINE_RETRY_LOG"
 # shellcheck disable=SC2086
 ctest --test-dir "$build" --output-on-failure -LE netns -j"$jobs" \
       --timeout 300 ${VELMORA_CTEST_ARGS:-} </dev/null 2>&1 | tee "$build/ctest.log"
 rc=${PIPESTATUS[0]}
 if [ "$rc" -ne 0 ]; then
   status=1
+fi
+if [ -s "$VELMORA_WINE_RETRY_LOG" ]; then
+  echo "windows: Wine failed to start a test program $(wc -l <"$VELMORA_WINE_RETRY_LOG") time(s); each was started again:"
+  cat "$VELMORA_WINE_RETRY_LOG"
 fi
 # ctest with nothing to run exits 0 with "No tests were found": that is
 # a failure of this check, not a pass.
