@@ -19,6 +19,8 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using scripted::commandOf;
+using scripted::node;
 
 // A header written out field by field (not by the codec): magic 100,
 // lengthWord, command, flags, p0..p3, all little-endian; then the payload
@@ -36,22 +38,6 @@ Bytes datagram(uint16_t command, uint16_t flags, uint16_t p0 = 0, uint16_t p1 = 
     d.insert(d.end(), payload.begin(), payload.end());
     d.resize(length, 0);
     return d;
-}
-
-NodeAddress node(uint8_t last, uint16_t port, uint16_t index = 3)
-{
-    NodeAddress a;
-    a.address[0] = 0xfe;
-    a.address[1] = 0x80;
-    a.address[15] = last;
-    a.setHostPort(port);
-    a.interfaceIndex = index;
-    return a;
-}
-
-uint16_t commandOf(const Bytes &d)
-{
-    return d.size() >= 6 ? uint16_t(d[4] | (d[5] << 8)) : 0xffff;
 }
 
 class Deadlines : public ::testing::Test {

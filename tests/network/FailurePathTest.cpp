@@ -17,17 +17,8 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-NodeAddress node(uint8_t last, uint16_t port, uint16_t index = 3)
-{
-    NodeAddress a;
-    a.address[0] = 0xfe;
-    a.address[1] = 0x80;
-    a.address[15] = last;
-    a.setHostPort(port);
-    a.interfaceIndex = index;
-    return a;
-}
+using scripted::commandOf;
+using scripted::node;
 
 // ff02::1 port 19642 (0x4cba) on interface index.
 NodeAddress allNodes(uint16_t index)
@@ -40,11 +31,6 @@ NodeAddress allNodes(uint16_t index)
     std::memcpy(&a.port, port, 2);
     a.interfaceIndex = index;
     return a;
-}
-
-uint16_t commandOf(const Bytes &d)
-{
-    return d.size() >= 6 ? uint16_t(d[4] | (d[5] << 8)) : 0xffff;
 }
 
 // A Hello reply with identifier id (< 0x10000) and a 3-byte name.

@@ -97,3 +97,25 @@ public:
 private:
     std::multimap<int64_t, Datagram> queue_;
 };
+
+namespace scripted {
+
+// fe80::LAST on interface index, port in host order.
+inline NodeAddress node(uint8_t last, uint16_t port, uint16_t index = 3)
+{
+    NodeAddress a;
+    a.address[0] = 0xfe;
+    a.address[1] = 0x80;
+    a.address[15] = last;
+    a.setHostPort(port);
+    a.interfaceIndex = index;
+    return a;
+}
+
+// The command field of a datagram as sent (bytes 4 and 5, little-endian).
+inline uint16_t commandOf(const std::vector<uint8_t> &d)
+{
+    return d.size() >= 6 ? uint16_t(d[4] | (d[5] << 8)) : 0xffff;
+}
+
+} // namespace scripted
