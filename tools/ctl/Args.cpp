@@ -2,6 +2,8 @@
 
 #include "tools/ctl/Command.h"
 
+#include <atomic>
+
 namespace ctl {
 
 bool parseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &options, ParsedArgs &parsed,
@@ -79,6 +81,21 @@ int failure(std::ostream &err, const std::string &command, const std::string &me
 {
     err << "velmora-ctl " << command << ": " << message << "\n";
     return kExitFailure;
+}
+
+namespace {
+std::atomic<bool> outputFailureSaid{false};
+} // namespace
+
+int outputFailure(std::ostream &err, const std::string &command)
+{
+    outputFailureSaid = true;
+    return failure(err, command, "could not write to standard output");
+}
+
+bool outputFailureReported()
+{
+    return outputFailureSaid;
 }
 
 bool expectPositional(const ParsedArgs &parsed, size_t min, size_t max, const std::string &command,

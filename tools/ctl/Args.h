@@ -53,6 +53,11 @@ bool parseRangeOption(const ParsedArgs &parsed, const std::string &option, uint6
 int usageError(std::ostream &err, const std::string &command, const std::string &message);
 // "velmora-ctl CMD: message" on err; returns kExitFailure.
 int failure(std::ostream &err, const std::string &command, const std::string &message);
+// "velmora-ctl CMD: could not write to standard output" on err; returns
+// kExitFailure. The program's last check of standard output then says
+// nothing more (outputFailureReported).
+int outputFailure(std::ostream &err, const std::string &command);
+bool outputFailureReported();
 
 // Checks the positional count; on a mismatch reports a usage error and
 // returns false.

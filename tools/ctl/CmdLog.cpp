@@ -189,7 +189,7 @@ private:
         }
     }
 
-    int outputFailed(std::ostream &err) { return failure(err, name(), "could not write to standard output"); }
+    int outputFailed(std::ostream &err) { return outputFailure(err, name()); }
 
     bool reboot(const NodeAddress &ep, std::ostream &err)
     {

@@ -205,7 +205,7 @@ private:
             out.flush();
             lines.clear();
             if (!out)
-                return failure(err, name(), "could not write to standard output");
+                return outputFailure(err, name());
         }
     }
 };

@@ -1,4 +1,5 @@
 #include "src/Platform/ParentDeath.h"
+#include "tools/ctl/Args.h"
 #include "tools/ctl/Command.h"
 
 #include <iostream>
@@ -49,7 +50,8 @@ int main(int argc, char **argv)
     const int status = ctl::runCtl(words, std::cout, std::cerr);
     std::cout.flush();
     if (!std::cout) {
-        std::cerr << "velmora-ctl: could not write to standard output\n";
+        if (!ctl::outputFailureReported())
+            std::cerr << "velmora-ctl: could not write to standard output\n";
         return ctl::kExitFailure;
     }
     return status;
