@@ -611,6 +611,17 @@ private:
     std::string err_;
 };
 
+// velmora-ctl of the build with args, as a user runs it: its standard
+// output (in a log, or with outputToPipe in a pipe the test reads) and its
+// standard error apart.
+inline ChildProcess velmoraCtl(const std::vector<std::string> &args, bool outputToPipe = false)
+{
+    ChildOptions options;
+    options.separateErrors = true;
+    options.outputToPipe = outputToPipe;
+    return ChildProcess(builtProgram("velmora-ctl", args), options);
+}
+
 // A process (no child of the test: a grandchild whose parent ended) has
 // gone, or is a zombie that only its new parent can still reap.
 inline bool processGone(pid_t pid)
