@@ -112,8 +112,9 @@ struct ChildOptions {
     std::string name;                  // for messages (default: the program's file name)
     // Standard output into a pipe that output() reads as the output comes
     // and closeOutput() closes; standard error then goes to the log
-    // (errors()). While the test waits for the end, the harness empties the
-    // pipe, so a child that writes much cannot stall on it.
+    // (errors()). Only output() and the waits for the end (wait(), stop(),
+    // the destructor) read the pipe: a child that writes much cannot stall
+    // the end, and a test that reads nothing meanwhile plays a slow reader.
     bool outputToPipe = false;
     int stopTimeoutMs = 5000; // how long the destructor's stop() waits after SIGTERM
 };
