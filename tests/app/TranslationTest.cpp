@@ -9,6 +9,7 @@
 #include "debugmon/Debug.h"
 #include "src/Network/Dmesg/Dmesg.h"
 #include "tests/config/DialogFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -255,14 +255,11 @@ TEST(GermanTranslation, TemplateHoldsEveryTextOfTheSources)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString fresh = dir.filePath(QStringLiteral("fresh.ts"));
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QString::fromLocal8Bit(lupdate),
-            {QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
-             QStringLiteral("-I"), sourceFile(""), QLatin1Char('@') + QString::fromLocal8Bit(list),
-             QStringLiteral("-ts"), fresh});
-    ASSERT_TRUE(p.waitForFinished(120000));
-    ASSERT_EQ(p.exitCode(), 0) << p.readAll().toStdString();
+    ChildProcess p(std::vector<std::string>{lupdate, "-silent", "-locations", "none", "-I",
+                                            sourceFile("").toStdString(), std::string("@") + list, "-ts",
+                                            fresh.toStdString()});
+    ASSERT_TRUE(p.started()) << p.startError();
+    ASSERT_EQ(p.wait(120000), 0) << p.output();
     const std::set<Message> expected = messagesOf(fresh);
     const std::set<Message> committed = messagesOf(sourceFile("translations/velmora-configure.ts"));
     ASSERT_FALSE(expected.empty());

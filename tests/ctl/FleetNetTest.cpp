@@ -6,7 +6,7 @@
 // the state the result names. The --json documents of the mixed
 // installation against the schema of docs/ctl-json.md and against the lines.
 
-#include "tests/support/ChildExit.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/CtlJsonSchema.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +17,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -75,47 +74,17 @@ std::vector<std::string> lines(const std::string &text)
 }
 
 // A program started by the shell (inside a target namespace when prefix is
-// $VELMORA_NS_Tk), its output in a file; stopped by its process id, and it
-// must exit cleanly and report nothing to the sanitizers.
-class Child {
-public:
-    Child(const std::string &what, const std::string &command, const std::string &log)
-        : what_(what), log_(log)
-    {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl("/bin/sh", "sh", "-c", ("exec " + command + " >" + quote(log) + " 2>&1").c_str(),
-                    static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~Child()
-    {
-        childexit::stopChecked(
-            pid_, what_, [this] { return readFile(log_); }, 15000);
-    }
-    bool waitFor(const std::string &text, std::chrono::milliseconds limit)
-    {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (readFile(log_).find(text) != std::string::npos)
-                return true;
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-    std::string output() const { return readFile(log_); }
-
-private:
-    std::string what_;
-    std::string log_;
-    pid_t pid_ = -1;
-};
+// $VELMORA_NS_Tk); stopped by the harness, and it must exit cleanly within
+// 15 s of SIGTERM and report nothing to the sanitizers.
+std::unique_ptr<ChildProcess> background(const std::string &what, const std::string &command)
+{
+    ChildOptions options;
+    options.name = what;
+    options.stopTimeoutMs = 15000;
+    auto child = std::make_unique<ChildProcess>(command, options);
+    EXPECT_TRUE(child->started()) << what << ": " << child->startError();
+    return child;
+}
 
 class World : public ::testing::Environment {
 public:
@@ -135,16 +104,15 @@ public:
         // The built-in server, and a mirror that a player names by plain URL.
         for (const char *name : {"main", "mirror"}) {
             const std::string d = dir + "/" + name;
-            servers.push_back(std::make_unique<Child>(
-                std::string("update-server.sh ") + name,
-                quote(env("VELMORA_SOURCE_DIR") + "/scripts/update-server.sh") + " --ctl " +
-                    quote(bin + "/velmora-ctl") + " --fw-size 262144 --listen '[::1]:" +
-                    (std::string(name) == "main" ? "18443" : "18444") + "' --dir " + quote(d) +
-                    " --access-log " + quote(d + ".log") + " --ca-out " + quote(d + "-ca.pem"),
-                d + "-server.log"));
+            servers.push_back(
+                background(std::string("update-server.sh ") + name,
+                           quote(env("VELMORA_SOURCE_DIR") + "/scripts/update-server.sh") + " --ctl " +
+                               quote(bin + "/velmora-ctl") + " --fw-size 262144 --listen '[::1]:" +
+                               (std::string(name) == "main" ? "18443" : "18444") + "' --dir " + quote(d) +
+                               " --access-log " + quote(d + ".log") + " --ca-out " + quote(d + "-ca.pem")));
         }
         for (auto &s : servers)
-            ASSERT_TRUE(s->waitFor("ready\n", 60s)) << s->output();
+            ASSERT_TRUE(s->waitFor("ready\n", 60000)) << s->output();
         // One CA file trusted by velmora-ctl: both servers' throwaway CAs.
         std::ofstream(dir + "/ca.pem") << readFile(dir + "/main-ca.pem") << readFile(dir + "/mirror-ca.pem");
         ::setenv("VELMORA_UPDATE_CA", (dir + "/ca.pem").c_str(), 1);
@@ -163,21 +131,19 @@ public:
     std::string file(const std::string &name) const { return dir + "/" + name; }
 
     std::string dir;
-    std::vector<std::unique_ptr<Child>> servers;
+    std::vector<std::unique_ptr<ChildProcess>> servers;
 };
 
 World *world = nullptr;
 
 // An emulator in target namespace k.
-std::unique_ptr<Child> emulator(int k, const std::string &args)
+std::unique_ptr<ChildProcess> emulator(int k, const std::string &args)
 {
-    const std::string log = world->file("sim" + std::to_string(k) + ".log");
-    auto sim = std::make_unique<Child>("velmora-target-sim in namespace " + std::to_string(k),
-                                       env(("VELMORA_NS_T" + std::to_string(k)).c_str()) + " " +
-                                           quote(env("VELMORA_PROGRAM_DIR") + "/velmora-target-sim") +
-                                           " --log-port 0 " + args,
-                                       log);
-    EXPECT_TRUE(sim->waitFor("ready", 10s)) << sim->output();
+    auto sim =
+        background("velmora-target-sim in namespace " + std::to_string(k),
+                   env(("VELMORA_NS_T" + std::to_string(k)).c_str()) + " " +
+                       quote(env("VELMORA_PROGRAM_DIR") + "/velmora-target-sim") + " --log-port 0 " + args);
+    EXPECT_TRUE(sim->waitFor("ready", 10000)) << sim->output();
     return sim;
 }
 
@@ -194,50 +160,24 @@ struct CtlRun {
     std::string err;
 };
 
-// velmora-ctl with args, started directly (SIGINT at its default); then
-// calls during(pid, err file) while it runs, and waits at most limit.
+// velmora-ctl with args, started directly (its signals at their defaults);
+// then calls during(child) while it runs, and waits at most limit. The
+// harness fails the test for a run that does not end in time, dies of a
+// signal or reports to the sanitizers.
 CtlRun ctl(const std::vector<std::string> &args, std::chrono::seconds limit = 240s,
-           const std::function<void(pid_t, const std::string &)> &during = nullptr)
+           const std::function<void(ChildProcess &)> &during = nullptr)
 {
-    static int runs = 0;
-    const std::string outFile = world->file("ctl" + std::to_string(++runs) + ".out");
-    const std::string errFile = world->file("ctl" + std::to_string(runs) + ".err");
-    const std::string program = env("VELMORA_PROGRAM_DIR") + "/velmora-ctl";
-    std::vector<std::string> words{program};
-    words.insert(words.end(), args.begin(), args.end());
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int o = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        ::signal(SIGINT, SIG_DFL);
-        std::vector<char *> argv;
-        for (std::string &w : words)
-            argv.push_back(&w[0]);
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
+    ChildProcess child = testchild::velmoraCtl(args);
     CtlRun r;
-    if (during)
-        during(pid, errFile);
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > end) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            ADD_FAILURE() << "velmora-ctl did not end within " << limit.count() << " s";
-            break;
-        }
-        std::this_thread::sleep_for(20ms);
+    if (!child.started()) {
+        ADD_FAILURE() << "velmora-ctl did not start: " << child.startError();
+        return r;
     }
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = lines(readFile(outFile));
-    r.err = readFile(errFile);
-    const std::string report = childexit::sanitizerLine(r.err);
-    EXPECT_EQ(report, "") << r.err;
+    if (during)
+        during(child);
+    r.status = child.wait(int(std::chrono::milliseconds(limit).count()));
+    r.out = lines(child.output());
+    r.err = child.errors();
     return r;
 }
 
@@ -476,7 +416,7 @@ TEST(FleetNet, ParallelRunStoresTheFileOnEveryPlayer)
     const std::string image = world->www("living-room/fw-2.4.9.bin");
     const std::string crc = servedChecksum("living-room/updatelist", "fw-2.4.9.bin");
     ASSERT_EQ(crc.size(), 4u);
-    std::vector<std::unique_ptr<Child>> sims;
+    std::vector<std::unique_ptr<ChildProcess>> sims;
     std::vector<std::string> args{"update", "--image", image, "--crc", crc, "--parallel", "4"};
     std::vector<std::string> expected;
     for (int k = 1; k <= 4; ++k) {
@@ -531,16 +471,16 @@ TEST(FleetNet, InterruptLeavesEachTargetInTheReportedState)
         auto sim2 =
             emulator(2, "--target Second --id 5 --port 19650 --version 1.0.0 --image=" + quote(stored2));
         std::chrono::steady_clock::time_point signalled{};
-        const CtlRun run = ctl({"update", endpoint(1, 19650), endpoint(2, 19650), "--image", image, "--crc",
-                                crc, "--parallel", "1"},
-                               120s, [&](pid_t pid, const std::string &errFile) {
-                                   const auto end = std::chrono::steady_clock::now() + 60s;
-                                   while (std::chrono::steady_clock::now() < end &&
-                                          readFile(errFile).find(row.interruptAfter) == std::string::npos)
-                                       std::this_thread::sleep_for(5ms);
-                                   signalled = std::chrono::steady_clock::now();
-                                   ::kill(pid, SIGINT);
-                               });
+        const CtlRun run =
+            ctl({"update", endpoint(1, 19650), endpoint(2, 19650), "--image", image, "--crc", crc,
+                 "--parallel", "1"},
+                120s, [&](ChildProcess &child) {
+                    EXPECT_TRUE(child.waitUntil(
+                        [&] { return child.errors().find(row.interruptAfter) != std::string::npos; }, 60000))
+                        << child.errors();
+                    signalled = std::chrono::steady_clock::now();
+                    EXPECT_TRUE(child.signal(SIGINT)) << "velmora-ctl had ended already";
+                });
         EXPECT_LT(std::chrono::steady_clock::now() - signalled, 30s);
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_EQ(run.out,

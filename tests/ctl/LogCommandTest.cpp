@@ -1,4 +1,4 @@
-#include "tests/ctl/ChildProgram.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/CtlRunner.h"
 #include "tools/ctl/Command.h"
 
@@ -17,6 +17,8 @@
 // [::1]:23 (CTest keeps other users of it apart with the resource lock
 // log_port).
 namespace {
+
+using testchild::velmoraCtl;
 
 #define R "\xef\xbf\xbd"
 
@@ -148,16 +150,16 @@ TEST_P(LogSplit, CharactersCutBetweenPiecesStayWhole)
     LogServer server;
     ASSERT_TRUE(server.listening());
     server.serve(kSplitStream);
-    ChildProgram child;
     std::vector<std::string> args = {"log", "::1,19650", "--port", std::to_string(server.port())};
     if (GetParam().raw)
         args.push_back("--raw");
-    ASSERT_TRUE(child.start(args));
-    EXPECT_EQ(child.wait(20000), 0) << child.err();
-    EXPECT_EQ(child.out(), GetParam().shown);
-    EXPECT_NE(child.err().find("connected to [::1]:" + std::to_string(server.port())), std::string::npos)
-        << child.err();
-    EXPECT_NE(child.err().find("the target closed the log stream"), std::string::npos) << child.err();
+    ChildProcess child = velmoraCtl(args);
+    ASSERT_TRUE(child.started()) << child.startError();
+    EXPECT_EQ(child.wait(20000), 0) << child.errors();
+    EXPECT_EQ(child.output(), GetParam().shown);
+    EXPECT_NE(child.errors().find("connected to [::1]:" + std::to_string(server.port())), std::string::npos)
+        << child.errors();
+    EXPECT_NE(child.errors().find("the target closed the log stream"), std::string::npos) << child.errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,14 +176,14 @@ TEST(Log, InterruptShowsWhatCameAndEndsCleanly)
     LogServer server;
     ASSERT_TRUE(server.listening());
     server.serve({{"partial \xe2\x82", 0}}, true);
-    ChildProgram child;
-    ASSERT_TRUE(child.start({"log", "::1,19650", "--port", std::to_string(server.port())}));
-    ASSERT_TRUE(ChildProgram::waitFor([&] { return child.out() == "partial "; }, 10000)) << child.out();
-    child.signal(SIGINT);
-    EXPECT_EQ(child.wait(10000), 0) << child.err();
+    ChildProcess child = velmoraCtl({"log", "::1,19650", "--port", std::to_string(server.port())});
+    ASSERT_TRUE(child.started()) << child.startError();
+    ASSERT_TRUE(child.waitUntil([&] { return child.output() == "partial "; }, 10000)) << child.output();
+    ASSERT_TRUE(child.signal(SIGINT));
+    EXPECT_EQ(child.wait(10000), 0) << child.errors();
     // The character begun is not lost without a trace.
-    EXPECT_EQ(child.out(), "partial " R);
-    EXPECT_NE(child.err().find("stopped (SIGINT)"), std::string::npos) << child.err();
+    EXPECT_EQ(child.output(), "partial " R);
+    EXPECT_NE(child.errors().find("stopped (SIGINT)"), std::string::npos) << child.errors();
 }
 
 TEST(Log, SecondsHoldWhileTheStreamKeepsComing)
@@ -189,16 +191,17 @@ TEST(Log, SecondsHoldWhileTheStreamKeepsComing)
     LogServer server;
     ASSERT_TRUE(server.listening());
     server.serve({{std::string(512, 'x') + "\n", 0}}, false, true);
-    ChildProgram child;
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(child.start({"log", "::1,19650", "--port", std::to_string(server.port()), "--seconds", "1"}));
-    EXPECT_EQ(child.wait(20000), 0) << child.err();
+    ChildProcess child =
+        velmoraCtl({"log", "::1,19650", "--port", std::to_string(server.port()), "--seconds", "1"});
+    ASSERT_TRUE(child.started()) << child.startError();
+    EXPECT_EQ(child.wait(20000), 0) << child.errors();
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(1000));
     // Generous: the end is an absolute time, checked between any two reads.
     EXPECT_LT(took, std::chrono::milliseconds(8000));
-    EXPECT_NE(child.err().find("stopped after 1 s"), std::string::npos) << child.err();
-    EXPECT_GT(child.out().size(), 513u);
+    EXPECT_NE(child.errors().find("stopped after 1 s"), std::string::npos) << child.errors();
+    EXPECT_GT(child.output().size(), 513u);
 }
 
 TEST(Log, RefusedConnectionFails)
@@ -208,12 +211,12 @@ TEST(Log, RefusedConnectionFails)
         LogServer gone;
         port = gone.port();
     }
-    ChildProgram child;
-    ASSERT_TRUE(child.start({"log", "::1,19650", "--port", std::to_string(port)}));
+    ChildProcess child = velmoraCtl({"log", "::1,19650", "--port", std::to_string(port)});
+    ASSERT_TRUE(child.started()) << child.startError();
     EXPECT_EQ(child.wait(10000), 1);
-    EXPECT_NE(child.err().find("cannot connect to [::1]:" + std::to_string(port)), std::string::npos)
-        << child.err();
-    EXPECT_EQ(child.out(), "");
+    EXPECT_NE(child.errors().find("cannot connect to [::1]:" + std::to_string(port)), std::string::npos)
+        << child.errors();
+    EXPECT_EQ(child.output(), "");
 }
 
 TEST(Log, DefaultPortIs23)
@@ -222,10 +225,25 @@ TEST(Log, DefaultPortIs23)
     if (!telnet.listening())
         GTEST_SKIP() << "port 23 on ::1 cannot be opened here";
     telnet.serve({{"boot ok\n", 0}});
-    ChildProgram child;
-    ASSERT_TRUE(child.start({"log", "::1,19650", "--seconds", "10"}));
-    EXPECT_EQ(child.wait(20000), 0) << child.err();
-    EXPECT_EQ(child.out(), "boot ok\n");
+    ChildProcess child = velmoraCtl({"log", "::1,19650", "--seconds", "10"});
+    ASSERT_TRUE(child.started()) << child.startError();
+    EXPECT_EQ(child.wait(20000), 0) << child.errors();
+    EXPECT_EQ(child.output(), "boot ok\n");
+}
+
+TEST(Log, ReaderGoneEndsIt)
+{
+    LogServer server;
+    ASSERT_TRUE(server.listening());
+    server.serve({{"line\n", 0}}, false, true);
+    ChildProcess child = velmoraCtl({"log", "::1,19650", "--port", std::to_string(server.port())}, true);
+    ASSERT_TRUE(child.started()) << child.startError();
+    ASSERT_TRUE(child.waitForLine("line", 10000)) << child.errors();
+    // The reader goes while the stream keeps coming: the next write meets
+    // the closed pipe.
+    child.closeOutput();
+    EXPECT_EQ(child.wait(10000), 1) << child.errors();
+    EXPECT_NE(child.errors().find("could not write to standard output"), std::string::npos) << child.errors();
 }
 
 using ctltest::UsageCase;

@@ -1,5 +1,5 @@
-#include "tests/ctl/ChildProgram.h"
 #include "tests/network/SimProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 // player's address) in the private test network, and its --reboot, which
 // speaks the target protocol as the update dialog does after its log window.
 namespace {
+
+using testchild::velmoraCtl;
 
 class LogNet : public ::testing::Test {
 protected:
@@ -32,22 +34,22 @@ TEST_F(LogNet, StreamOfThePlayerUntilSeconds)
 {
     startSim({"--target", "Living Room", "--id", "5", "--port", "19650", "--log-text",
               "boot caf\xc3\xa9 \xe2\x82\xac\\n", "--log-every", "100", "--log-line", "tick"});
-    ChildProgram log;
-    ASSERT_TRUE(log.start({"log", ep, "--seconds", "1"}));
-    EXPECT_EQ(log.wait(20000), 0) << log.err();
-    EXPECT_EQ(log.out().rfind("boot caf\xc3\xa9 \xe2\x82\xac\ntick 1\n", 0), 0u) << log.out();
-    EXPECT_NE(log.err().find("stopped after 1 s"), std::string::npos) << log.err();
+    ChildProcess log = velmoraCtl({"log", ep, "--seconds", "1"});
+    ASSERT_TRUE(log.started()) << log.startError();
+    EXPECT_EQ(log.wait(20000), 0) << log.errors();
+    EXPECT_EQ(log.output().rfind("boot caf\xc3\xa9 \xe2\x82\xac\ntick 1\n", 0), 0u) << log.output();
+    EXPECT_NE(log.errors().find("stopped after 1 s"), std::string::npos) << log.errors();
     EXPECT_EQ(sim.output().find("rebooting"), std::string::npos) << sim.output();
 }
 
 TEST_F(LogNet, RebootAfterTheLogAsTheLogWindowsButtonDoes)
 {
     startSim({"--target", "Living Room", "--id", "5", "--port", "19650", "--log-text", "up\\n"});
-    ChildProgram log;
-    ASSERT_TRUE(log.start({"log", ep, "--seconds", "1", "--reboot"}));
-    EXPECT_EQ(log.wait(20000), 0) << log.err();
-    EXPECT_EQ(log.out(), "up\n");
-    EXPECT_NE(log.err().find("the target confirmed the reboot"), std::string::npos) << log.err();
+    ChildProcess log = velmoraCtl({"log", ep, "--seconds", "1", "--reboot"});
+    ASSERT_TRUE(log.started()) << log.startError();
+    EXPECT_EQ(log.wait(20000), 0) << log.errors();
+    EXPECT_EQ(log.output(), "up\n");
+    EXPECT_NE(log.errors().find("the target confirmed the reboot"), std::string::npos) << log.errors();
     EXPECT_NE(sim.output().find("target Living Room: rebooting"), std::string::npos) << sim.output();
 }
 
@@ -55,24 +57,24 @@ TEST_F(LogNet, RebootNotConfirmedIsAFailure)
 {
     startSim(
         {"--target", "Mute", "--id", "5", "--port", "19650", "--fault", "silent", "--log-text", "up\\n"});
-    ChildProgram log;
-    ASSERT_TRUE(log.start({"log", ep, "--seconds", "1", "--reboot"}));
-    EXPECT_EQ(log.wait(20000), 1) << log.err();
-    EXPECT_EQ(log.out(), "up\n");
-    EXPECT_NE(log.err().find("did not confirm the reboot in 3 tries"), std::string::npos) << log.err();
+    ChildProcess log = velmoraCtl({"log", ep, "--seconds", "1", "--reboot"});
+    ASSERT_TRUE(log.started()) << log.startError();
+    EXPECT_EQ(log.wait(20000), 1) << log.errors();
+    EXPECT_EQ(log.output(), "up\n");
+    EXPECT_NE(log.errors().find("did not confirm the reboot in 3 tries"), std::string::npos) << log.errors();
 }
 
 TEST_F(LogNet, RebootOfThePlayerEndsTheStream)
 {
     startSim({"--target", "Living Room", "--id", "5", "--port", "19650", "--log-text", "up\\n"});
-    ChildProgram log;
-    ASSERT_TRUE(log.start({"log", ep}));
-    ASSERT_TRUE(ChildProgram::waitFor([&] { return log.out() == "up\n"; }, 10000)) << log.out() << log.err();
-    ChildProgram reboot;
-    ASSERT_TRUE(reboot.start({"reboot", ep}));
-    EXPECT_EQ(reboot.wait(20000), 0) << reboot.err();
-    EXPECT_EQ(log.wait(20000), 0) << log.err();
-    EXPECT_NE(log.err().find("the target closed the log stream"), std::string::npos) << log.err();
+    ChildProcess log = velmoraCtl({"log", ep});
+    ASSERT_TRUE(log.started()) << log.startError();
+    ASSERT_TRUE(log.waitUntil([&] { return log.output() == "up\n"; }, 10000)) << log.output() << log.errors();
+    ChildProcess reboot = velmoraCtl({"reboot", ep});
+    ASSERT_TRUE(reboot.started()) << reboot.startError();
+    EXPECT_EQ(reboot.wait(20000), 0) << reboot.errors();
+    EXPECT_EQ(log.wait(20000), 0) << log.errors();
+    EXPECT_NE(log.errors().find("the target closed the log stream"), std::string::npos) << log.errors();
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-#include "tests/ctl/ChildProgram.h"
-#include "tests/support/CtlRunner.h"
 #include "tests/settings/TempDir.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/CtlRunner.h"
 #include "tools/ctl/Command.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,8 @@
 // own port [::1]:19641 (CTest keeps other users of it apart with the
 // resource lock debug_port); the others a free port of their own.
 namespace {
+
+using testchild::velmoraCtl;
 
 const std::string kHeader = "[ 12.345678] velmora-drv 0001: ";
 const char kSwitchImage[] = "[global]\r\nDebug=enable\r\n\r\n";
@@ -94,9 +96,10 @@ std::vector<std::string> lines(const std::string &text)
     return out;
 }
 
-bool receiving(const ChildProgram &child)
+// Until the monitor says it has its port, at most 10 s.
+bool receiving(ChildProcess &child)
 {
-    return child.err().find("receiving on") != std::string::npos;
+    return child.waitUntil([&] { return child.errors().find("receiving on") != std::string::npos; }, 10000);
 }
 
 struct SignalCase {
@@ -118,25 +121,26 @@ TEST_P(MonitorSignal, LinesWhileRunningAndNoSwitchFileAfterwards)
     TempDir dir;
     const std::string settings = dir.file("setting.inf");
     const std::string debugSwitch = dir.file("debug.inf");
-    ChildProgram child;
-    ASSERT_TRUE(child.start({"monitor", "--settings", settings}));
-    ASSERT_TRUE(ChildProgram::waitFor([&] { return receiving(child); }, 10000)) << child.err();
+    ChildProcess child = velmoraCtl({"monitor", "--settings", settings});
+    ASSERT_TRUE(child.started()) << child.startError();
+    ASSERT_TRUE(receiving(child)) << child.errors();
     EXPECT_EQ(readFile(debugSwitch), kSwitchImage);
 
     Udp driver;
     driver.send(19641, kHeader + "Target: Studio connected po=1");
     driver.send(19641, kHeader + "start SPEED=44100");
     driver.send(19641, kHeader + "forged\n12:00:00.000 Host  : \x1b[2J");
-    ASSERT_TRUE(ChildProgram::waitFor([&] { return lines(child.out()).size() >= 3; }, 10000)) << child.out();
+    ASSERT_TRUE(child.waitUntil([&] { return lines(child.output()).size() >= 3; }, 10000)) << child.output();
 
-    child.signal(c.signal);
-    EXPECT_EQ(child.wait(10000), 0) << child.err();
+    ASSERT_TRUE(child.signal(c.signal));
+    EXPECT_EQ(child.wait(10000), 0) << child.errors();
     EXPECT_FALSE(exists(debugSwitch));
     EXPECT_EQ(dir.entryCount(), 0u) << "the folder holds more than before";
-    EXPECT_NE(child.err().find(std::string("stopped (") + c.said + ")"), std::string::npos) << child.err();
+    EXPECT_NE(child.errors().find(std::string("stopped (") + c.said + ")"), std::string::npos)
+        << child.errors();
 
-    const std::vector<std::string> got = lines(child.out());
-    ASSERT_EQ(got.size(), 3u) << child.out();
+    const std::vector<std::string> got = lines(child.output());
+    ASSERT_EQ(got.size(), 3u) << child.output();
     for (const std::string &line : got)
         EXPECT_TRUE(hasTimeStamp(line)) << line;
     EXPECT_EQ(got[0].substr(13), "Target: Studio connected po=1");
@@ -155,43 +159,43 @@ TEST(Monitor, SecondsEndItAndTheSwitchGoes)
 {
     TempDir dir;
     const uint16_t port = freePort();
-    ChildProgram child;
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(child.start({"monitor", "--settings", dir.file("setting.inf"), "--port", std::to_string(port),
-                             "--seconds", "1", "--raw"}));
-    ASSERT_TRUE(ChildProgram::waitFor([&] { return receiving(child); }, 10000)) << child.err();
+    ChildProcess child = velmoraCtl({"monitor", "--settings", dir.file("setting.inf"), "--port",
+                                     std::to_string(port), "--seconds", "1", "--raw"});
+    ASSERT_TRUE(child.started()) << child.startError();
+    ASSERT_TRUE(receiving(child)) << child.errors();
     Udp driver;
     driver.send(port, kHeader + "tab\there");
-    EXPECT_EQ(child.wait(20000), 0) << child.err();
+    EXPECT_EQ(child.wait(20000), 0) << child.errors();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
     EXPECT_FALSE(exists(dir.file("debug.inf")));
-    EXPECT_NE(child.err().find("stopped after 1 s"), std::string::npos) << child.err();
+    EXPECT_NE(child.errors().find("stopped after 1 s"), std::string::npos) << child.errors();
     // --raw keeps the line as it came.
-    ASSERT_EQ(lines(child.out()).size(), 1u) << child.out();
-    EXPECT_EQ(lines(child.out())[0].substr(13), "Host  : tab\there");
+    ASSERT_EQ(lines(child.output()).size(), 1u) << child.output();
+    EXPECT_EQ(lines(child.output())[0].substr(13), "Host  : tab\there");
 }
 
 TEST(Monitor, ReaderGoneEndsItAndTheSwitchGoes)
 {
     TempDir dir;
     const uint16_t port = freePort();
-    ChildProgram child;
-    ASSERT_TRUE(child.start(
-        {"monitor", "--settings", dir.file("setting.inf"), "--port", std::to_string(port)}, true));
-    ASSERT_TRUE(ChildProgram::waitFor([&] { return receiving(child); }, 10000)) << child.err();
+    ChildProcess child =
+        velmoraCtl({"monitor", "--settings", dir.file("setting.inf"), "--port", std::to_string(port)}, true);
+    ASSERT_TRUE(child.started()) << child.startError();
+    ASSERT_TRUE(receiving(child)) << child.errors();
     EXPECT_TRUE(exists(dir.file("debug.inf")));
-    child.closePipe();
+    child.closeOutput();
     // The next line it writes meets the closed pipe.
     Udp driver;
     int status = -2;
     for (int i = 0; i < 100 && status == -2; ++i) {
         driver.send(port, kHeader + "line " + std::to_string(i));
-        if (ChildProgram::waitFor([&] { return !exists(dir.file("debug.inf")); }, 100))
+        if (child.waitUntil([&] { return !exists(dir.file("debug.inf")); }, 100))
             status = child.wait(10000);
     }
-    EXPECT_EQ(status, 1) << child.err();
+    EXPECT_EQ(status, 1) << child.errors();
     EXPECT_FALSE(exists(dir.file("debug.inf")));
-    EXPECT_NE(child.err().find("could not write to standard output"), std::string::npos) << child.err();
+    EXPECT_NE(child.errors().find("could not write to standard output"), std::string::npos) << child.errors();
 }
 
 TEST(Monitor, PortInUseEndsAtOnceAndLeavesTheSwitchAlone)
@@ -205,43 +209,43 @@ TEST(Monitor, PortInUseEndsAtOnceAndLeavesTheSwitchAlone)
     Udp holder;
     const uint16_t port = holder.bindAny();
     ASSERT_NE(port, 0);
-    ChildProgram child;
-    ASSERT_TRUE(
-        child.start({"monitor", "--settings", dir.file("setting.inf"), "--port", std::to_string(port)}));
+    ChildProcess child =
+        velmoraCtl({"monitor", "--settings", dir.file("setting.inf"), "--port", std::to_string(port)});
+    ASSERT_TRUE(child.started()) << child.startError();
     EXPECT_EQ(child.wait(10000), 1);
-    EXPECT_NE(child.err().find("[::1] port " + std::to_string(port) + " is in use"), std::string::npos)
-        << child.err();
+    EXPECT_NE(child.errors().find("[::1] port " + std::to_string(port) + " is in use"), std::string::npos)
+        << child.errors();
     EXPECT_EQ(readFile(dir.file("debug.inf")), "someone else's");
-    EXPECT_EQ(child.out(), "");
+    EXPECT_EQ(child.output(), "");
 }
 
 TEST(Monitor, SecondMonitorCannotShareThePort)
 {
     const uint16_t port = freePort();
-    ChildProgram first;
-    ASSERT_TRUE(first.start({"monitor", "--port", std::to_string(port)}));
-    ASSERT_TRUE(ChildProgram::waitFor([&] { return receiving(first); }, 10000)) << first.err();
-    ChildProgram second;
-    ASSERT_TRUE(second.start({"monitor", "--port", std::to_string(port)}));
+    ChildProcess first = velmoraCtl({"monitor", "--port", std::to_string(port)});
+    ASSERT_TRUE(first.started()) << first.startError();
+    ASSERT_TRUE(receiving(first)) << first.errors();
+    ChildProcess second = velmoraCtl({"monitor", "--port", std::to_string(port)});
+    ASSERT_TRUE(second.started()) << second.startError();
     EXPECT_EQ(second.wait(10000), 1);
-    EXPECT_NE(second.err().find("is in use"), std::string::npos) << second.err();
+    EXPECT_NE(second.errors().find("is in use"), std::string::npos) << second.errors();
     // The first one still gets every line.
     Udp driver;
     driver.send(port, kHeader + "still here");
-    ASSERT_TRUE(
-        ChildProgram::waitFor([&] { return first.out().find("still here") != std::string::npos; }, 10000));
-    first.signal(SIGINT);
-    EXPECT_EQ(first.wait(10000), 0) << first.err();
+    ASSERT_TRUE(first.waitFor("still here", 10000)) << first.output();
+    ASSERT_TRUE(first.signal(SIGINT));
+    EXPECT_EQ(first.wait(10000), 0) << first.errors();
 }
 
 TEST(Monitor, SwitchThatCannotBeWrittenIsAFailure)
 {
     TempDir dir;
-    ChildProgram child;
-    ASSERT_TRUE(child.start({"monitor", "--settings", dir.file("no-such-folder/setting.inf"), "--port",
-                             std::to_string(freePort())}));
+    ChildProcess child = velmoraCtl({"monitor", "--settings", dir.file("no-such-folder/setting.inf"),
+                                     "--port", std::to_string(freePort())});
+    ASSERT_TRUE(child.started()) << child.startError();
     EXPECT_EQ(child.wait(10000), 1);
-    EXPECT_NE(child.err().find("cannot write the driver's debug switch"), std::string::npos) << child.err();
+    EXPECT_NE(child.errors().find("cannot write the driver's debug switch"), std::string::npos)
+        << child.errors();
     EXPECT_EQ(dir.entryCount(), 0u);
 }
 

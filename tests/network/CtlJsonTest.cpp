@@ -1,18 +1,11 @@
 #include "tests/network/SimProcess.h"
-#include "tests/support/ChildExit.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/CtlJsonSchema.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <sstream>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 // velmora-ctl's --json output as a script sees it: the real program run
@@ -67,71 +60,23 @@ struct ChildRun {
     std::string err;
 };
 
-std::string readAll(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Runs argv (a program path and its arguments) with standard output and
-// error in files, within a fixed deadline; a child that does not end in time
-// is killed and fails the test, and so does a sanitizer report.
+// error apart, within a fixed deadline; the harness kills a child that does
+// not end in time and fails the test for that, for a signal and for a
+// sanitizer report.
 ChildRun runProgram(const std::vector<std::string> &argv)
 {
+    ChildOptions options;
+    options.separateErrors = true;
+    ChildProcess child(argv, options);
     ChildRun r;
-    char outPath[] = "/tmp/velmora-json-out.XXXXXX";
-    char errPath[] = "/tmp/velmora-json-err.XXXXXX";
-    const int outFd = ::mkstemp(outPath);
-    const int errFd = ::mkstemp(errPath);
-    if (outFd < 0 || errFd < 0) {
-        ADD_FAILURE() << "cannot create output files";
+    if (!child.started()) {
+        ADD_FAILURE() << child.name() << " did not start: " << child.startError();
         return r;
     }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        if (devNull >= 0)
-            ::dup2(devNull, 0);
-        std::vector<char *> cargv;
-        for (const auto &a : argv)
-            cargv.push_back(const_cast<char *>(a.c_str()));
-        cargv.push_back(nullptr);
-        ::execvp(cargv[0], cargv.data());
-        ::_exit(127);
-    }
-    ::close(outFd);
-    ::close(errFd);
-    int status = 0;
-    if (pid > 0) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        bool ended = false;
-        while (!ended) {
-            ended = ::waitpid(pid, &status, WNOHANG) == pid;
-            if (!ended && std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << argv[0] << " did not end within 60 s";
-                break;
-            }
-            if (!ended)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (ended && WIFEXITED(status))
-            r.status = WEXITSTATUS(status);
-    } else {
-        ADD_FAILURE() << "fork failed";
-    }
-    r.out = readAll(outPath);
-    r.err = readAll(errPath);
-    ::unlink(outPath);
-    ::unlink(errPath);
-    const std::string line = childexit::sanitizerLine(r.out + "\n" + r.err);
-    if (!line.empty())
-        ADD_FAILURE() << argv[0] << " reported: " << line << "\n" << r.err;
+    r.status = child.wait(60000);
+    r.out = child.output();
+    r.err = child.errors();
     return r;
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -55,11 +56,14 @@ inline std::string describeStatus(int status)
 enum class Reap { Ended, Running, NotAChild };
 
 // Waits up to millis for pid to end (its wait status in status). millis 0
-// only looks.
-inline Reap reapWithin(pid_t pid, int millis, int &status)
+// only looks. meanwhile (if given) runs between looks, e.g. to empty a pipe
+// the child writes to, so that a full pipe cannot hold it up.
+inline Reap reapWithin(pid_t pid, int millis, int &status, const std::function<void()> &meanwhile = {})
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(millis);
     for (;;) {
+        if (meanwhile)
+            meanwhile();
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
         if (r == pid)
             return Reap::Ended;
@@ -73,20 +77,22 @@ inline Reap reapWithin(pid_t pid, int millis, int &status)
 
 // SIGTERM, up to waitMillis for the end, then SIGKILL (and up to 5 s more,
 // never an unbounded wait). killed tells whether SIGKILL was needed. False
-// when there was no child to stop or it could not be reaped.
-inline bool boundedStop(pid_t pid, int waitMillis, int &status, bool &killed)
+// when there was no child to stop or it could not be reaped. meanwhile as
+// for reapWithin.
+inline bool boundedStop(pid_t pid, int waitMillis, int &status, bool &killed,
+                        const std::function<void()> &meanwhile = {})
 {
     killed = false;
-    Reap r = reapWithin(pid, 0, status);
+    Reap r = reapWithin(pid, 0, status, meanwhile);
     if (r != Reap::Running)
         return r == Reap::Ended;
     ::kill(pid, SIGTERM);
-    r = reapWithin(pid, waitMillis, status);
+    r = reapWithin(pid, waitMillis, status, meanwhile);
     if (r != Reap::Running)
         return r == Reap::Ended;
     killed = true;
     ::kill(pid, SIGKILL);
-    return reapWithin(pid, 5000, status) == Reap::Ended;
+    return reapWithin(pid, 5000, status, meanwhile) == Reap::Ended;
 }
 
 // Stops a child started elsewhere by its pid and checks how it ended: it

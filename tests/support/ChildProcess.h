@@ -25,15 +25,18 @@ extern char **environ;
 
 // Every program a test starts runs as a ChildProcess:
 // - its standard output and error go to a fresh log file of its own (never
-//   one shared with an earlier child, so a readiness line is this child's);
+//   one shared with an earlier child, so a readiness line is this child's),
+//   or standard output to a pipe the test reads as the output comes and can
+//   close (a reader that goes away), standard error then to the log;
 // - it dies with the test program (parent-death signal SIGKILL), its
 //   standard input is /dev/null, its signals start at their defaults;
 // - every wait is bounded: wait() kills a child that does not end in time,
 //   stop() sends SIGTERM, waits, then SIGKILL;
 // - how it ended is checked: a child that had to be killed, died of a
 //   signal, ended with the sanitizers' status or printed a sanitizer or
-//   "runtime error" line fails the running test, and stop() (also run by
-//   the destructor) wants status 0 after SIGTERM.
+//   "runtime error" line (in what the test read from a pipe, or in a log)
+//   fails the running test, and stop() (also run by the destructor) wants
+//   status 0 after SIGTERM.
 // Start and stop children on one thread: the parent-death signal follows
 // the thread that started the child.
 
@@ -107,7 +110,26 @@ struct ChildOptions {
     std::string directory;             // working directory (default: the test's)
     bool separateErrors = false;       // standard error into a log of its own: errors()
     std::string name;                  // for messages (default: the program's file name)
+    // Standard output into a pipe that output() reads as the output comes
+    // and closeOutput() closes; standard error then goes to the log
+    // (errors()). Only output() and the waits for the end (wait(), stop(),
+    // the destructor) read the pipe: a child that writes much cannot stall
+    // the end, and a test that reads nothing meanwhile plays a slow reader.
+    bool outputToPipe = false;
+    int stopTimeoutMs = 5000; // how long the destructor's stop() waits after SIGTERM
 };
+
+// A program of the build's program directory (VELMORA_PROGRAM_DIR, which
+// CTest sets for every test; the working directory when it is unset) and its
+// arguments, as the argv of a ChildProcess.
+inline std::vector<std::string> builtProgram(const std::string &name,
+                                             const std::vector<std::string> &args = {})
+{
+    const char *dir = std::getenv("VELMORA_PROGRAM_DIR");
+    std::vector<std::string> argv{std::string(dir != nullptr && *dir != '\0' ? dir : ".") + "/" + name};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
 
 namespace detail {
 
@@ -161,6 +183,22 @@ inline std::string readFrom(int fd, std::string &seen)
     return seen;
 }
 
+// Appends what a pipe (its read end without blocking) holds now to seen.
+inline void drainPipe(int fd, std::string &seen)
+{
+    if (fd < 0)
+        return;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // empty for now (EAGAIN) or no writer left
+        seen.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 // In the child between fork and exec: only async-signal-safe calls.
 inline void prepareChild(pid_t parent, int in, int out, int err, const char *directory)
 {
@@ -203,6 +241,7 @@ public:
     explicit ChildProcess(const std::string &command, const ChildOptions &options = {})
     {
         name_ = options.name.empty() ? detail::programOf(command) : options.name;
+        stopTimeoutMs_ = options.stopTimeoutMs;
         start("/bin/sh", {"sh", "-c", "exec " + command}, options);
     }
     // A program and its arguments, no shell. argv[0] without a slash is
@@ -210,6 +249,7 @@ public:
     explicit ChildProcess(const std::vector<std::string> &argv, const ChildOptions &options = {})
     {
         name_ = options.name.empty() ? (argv.empty() ? "child" : detail::baseName(argv[0])) : options.name;
+        stopTimeoutMs_ = options.stopTimeoutMs;
         if (argv.empty()) {
             startError_ = "no program given";
             return;
@@ -220,8 +260,8 @@ public:
     {
         // Never left running, and never unchecked.
         if (pid_ > 0 && !endChecked_)
-            stop();
-        for (int fd : {outFd_, errFd_}) {
+            stop(stopTimeoutMs_);
+        for (int fd : {outFd_, errFd_, pipeFd_}) {
             if (fd >= 0)
                 ::close(fd);
         }
@@ -235,12 +275,45 @@ public:
     const std::string &startError() const { return startError_; }
     const std::string &name() const { return name_; }
     pid_t pid() const { return pid_; }
-    const std::string &logPath() const { return outPath_; }
+    // The log file: standard output's (with standard error unless
+    // separate), or standard error's when standard output is a pipe.
+    const std::string &logPath() const { return outPath_.empty() ? errPath_ : outPath_; }
 
     // Everything it wrote so far: standard output (and error unless
-    // separate), and standard error alone.
-    std::string output() { return detail::readFrom(outFd_, out_); }
+    // separate; from a pipe, all the test has read of it), and standard
+    // error alone.
+    std::string output()
+    {
+        if (piped_) {
+            detail::drainPipe(pipeFd_, out_);
+            return out_;
+        }
+        return detail::readFrom(outFd_, out_);
+    }
     std::string errors() { return detail::readFrom(errFd_, err_); }
+
+    // Closes the test's end of the output pipe, as a reader that goes away
+    // does: the child's next write meets a closed pipe (SIGPIPE, or EPIPE
+    // when it ignores that). What the pipe held until then is read first
+    // and stays in output().
+    void closeOutput()
+    {
+        if (pipeFd_ < 0)
+            return;
+        detail::drainPipe(pipeFd_, out_);
+        ::close(pipeFd_);
+        pipeFd_ = -1;
+    }
+
+    // Sends signal s while the child runs; false (nothing sent) once it has
+    // ended, so a reaped child's pid, which may be another process's now,
+    // is never signalled.
+    bool signal(int s)
+    {
+        if (!running())
+            return false;
+        return ::kill(pid_, s) == 0;
+    }
 
     // Until the output holds text count times, at most timeoutMs; false
     // at once when the child ended without it.
@@ -254,6 +327,23 @@ public:
     {
         return waitUntil([&] { return ("\n" + output()).find("\n" + line + "\n") != std::string::npos; },
                          timeoutMs);
+    }
+
+    // Until done() holds, at most timeoutMs (an absolute deadline); false
+    // at once when the child ended without it (done() is asked once more
+    // after the end).
+    template <typename Done> bool waitUntil(Done done, int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (done())
+                return true;
+            if (!running())
+                return done();
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
     }
 
     // Still running (an ended child is reaped and its status kept).
@@ -276,7 +366,7 @@ public:
         if (pid_ <= 0)
             return -1;
         if (!reaped_) {
-            const childexit::Reap r = childexit::reapWithin(pid_, timeoutMs, status_);
+            const childexit::Reap r = childexit::reapWithin(pid_, timeoutMs, status_, drainMeanwhile());
             if (r == childexit::Reap::Running) {
                 ::kill(pid_, SIGKILL);
                 reaped_ = childexit::reapWithin(pid_, 5000, status_) == childexit::Reap::Ended;
@@ -301,7 +391,7 @@ public:
         const bool byItself = reaped_ || !running();
         if (!reaped_) {
             bool killed = false;
-            reaped_ = childexit::boundedStop(pid_, timeoutMs, status_, killed);
+            reaped_ = childexit::boundedStop(pid_, timeoutMs, status_, killed, drainMeanwhile());
             if (!reaped_ || killed) {
                 endChecked_ = stopChecked_ = true;
                 if (!reaped_)
@@ -354,18 +444,12 @@ private:
         return n;
     }
 
-    template <typename Done> bool waitUntil(Done done, int timeoutMs)
+    // Empties the output pipe into output() while a wait for the end runs.
+    std::function<void()> drainMeanwhile()
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (done())
-                return true;
-            if (!running())
-                return done();
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        }
+        if (pipeFd_ < 0)
+            return {};
+        return [this] { detail::drainPipe(pipeFd_, out_); };
     }
 
     std::string all()
@@ -442,16 +526,43 @@ private:
             return;
         }
         LogFolder &folder = LogFolder::instance();
-        outFd_ = folder.create(name_, outPath_);
-        if (outFd_ >= 0 && options.separateErrors)
+        int out = -1; // what becomes the child's standard output
+        if (options.outputToPipe) {
+            piped_ = true;
             errFd_ = folder.create(name_ + "-stderr", errPath_);
-        if (outFd_ < 0 || (options.separateErrors && errFd_ < 0)) {
-            startError_ = folder.error();
-            return;
+            if (errFd_ < 0) {
+                startError_ = folder.error();
+                return;
+            }
+            int ends[2];
+            if (::pipe2(ends, O_CLOEXEC) != 0) {
+                startError_ = std::string("cannot make a pipe: ") + std::strerror(errno);
+                return;
+            }
+            pipeFd_ = ends[0];
+            out = ends[1];
+            ::fcntl(pipeFd_, F_SETFL, ::fcntl(pipeFd_, F_GETFL) | O_NONBLOCK);
+        } else {
+            outFd_ = folder.create(name_, outPath_);
+            if (outFd_ >= 0 && options.separateErrors)
+                errFd_ = folder.create(name_ + "-stderr", errPath_);
+            if (outFd_ < 0 || (options.separateErrors && errFd_ < 0)) {
+                startError_ = folder.error();
+                return;
+            }
+            out = outFd_;
         }
+        // The pipe's write end belongs to the child alone: closed here on
+        // every way out, so the test sees the end of the output.
+        const auto closeWriteEnd = [&] {
+            if (piped_ && out >= 0)
+                ::close(out);
+            out = -1;
+        };
         const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (in < 0) {
             startError_ = std::string("cannot open /dev/null: ") + std::strerror(errno);
+            closeWriteEnd();
             return;
         }
         // Everything the child needs is made before fork: after it, the
@@ -469,12 +580,13 @@ private:
         const pid_t parent = ::getpid();
         const pid_t pid = ::fork();
         if (pid == 0) {
-            detail::prepareChild(parent, in, outFd_, errFd_ >= 0 ? errFd_ : outFd_, directory);
+            detail::prepareChild(parent, in, out, errFd_ >= 0 ? errFd_ : out, directory);
             ::execve(path.c_str(), args.data(), envp.data());
             (void)!::write(2, failed.data(), failed.size());
             ::_exit(127);
         }
         ::close(in);
+        closeWriteEnd();
         if (pid < 0) {
             startError_ = std::string("fork failed: ") + std::strerror(errno);
             return;
@@ -489,13 +601,27 @@ private:
     bool reaped_ = false;
     bool endChecked_ = false;
     bool stopChecked_ = false;
+    int stopTimeoutMs_ = 5000;
+    bool piped_ = false;
     int outFd_ = -1;
     int errFd_ = -1;
+    int pipeFd_ = -1; // the test's end of the output pipe
     std::string outPath_;
     std::string errPath_;
     std::string out_;
     std::string err_;
 };
+
+// velmora-ctl of the build with args, as a user runs it: its standard
+// output (in a log, or with outputToPipe in a pipe the test reads) and its
+// standard error apart.
+inline ChildProcess velmoraCtl(const std::vector<std::string> &args, bool outputToPipe = false)
+{
+    ChildOptions options;
+    options.separateErrors = true;
+    options.outputToPipe = outputToPipe;
+    return ChildProcess(builtProgram("velmora-ctl", args), options);
+}
 
 // A process (no child of the test: a grandchild whose parent ended) has
 // gone, or is a zombie that only its new parent can still reap.

@@ -100,6 +100,83 @@ TEST(ChildProcess, ChildrenStartWithDefaultSignalsNoInputAndNoInheritedDescripto
     EXPECT_EQ(child.output(), "SigIgn:\t0000000000000000\n");
 }
 
+ChildOptions piped()
+{
+    ChildOptions options;
+    options.outputToPipe = true;
+    return options;
+}
+
+TEST(ChildProcess, PipedOutputComesAsWrittenAndSignalsReachTheChild)
+{
+    // It says "first", then "second" only once the test has sent SIGUSR1:
+    // the test must read "first" from the pipe while the child still runs.
+    ChildProcess child = shell("trap 'echo second; exit 0' USR1; echo first; echo apart >&2; "
+                               "while :; do sleep 0.01; done",
+                               piped());
+    ASSERT_TRUE(child.started()) << child.startError();
+    ASSERT_TRUE(child.waitForLine("first", 5000)) << child.output();
+    EXPECT_TRUE(child.running());
+    EXPECT_EQ(child.output(), "first\n");
+    ASSERT_TRUE(child.waitUntil([&] { return child.errors() == "apart\n"; }, 5000)) << child.errors();
+    EXPECT_NE(child.logPath().find("-stderr"), std::string::npos) << child.logPath();
+    EXPECT_TRUE(child.signal(SIGUSR1));
+    EXPECT_EQ(child.wait(10000), 0);
+    EXPECT_EQ(child.output(), "first\nsecond\n");
+    // An ended child is never signalled again.
+    EXPECT_FALSE(child.signal(SIGTERM));
+}
+
+TEST(ChildProcess, PipeTheTestDoesNotReadCannotStallTheChild)
+{
+    // Far more than a pipe holds, and the test reads nothing until the end.
+    ChildProcess child = shell("head -c 1048576 /dev/zero | tr '\\0' x; echo; exit 0", piped());
+    const auto start = Clock::now();
+    EXPECT_EQ(child.wait(20000), 0);
+    EXPECT_LT(millisSince(start), 15000);
+    const std::string out = child.output();
+    EXPECT_EQ(out.size(), 1048577u);
+    EXPECT_EQ(out.find_first_not_of('x'), 1048576u);
+}
+
+TEST(ChildProcess, ClosedOutputPipeMeetsTheChildsNextWrite)
+{
+    struct Row {
+        const char *name;
+        const char *script;
+        int status;          // what wait() returns
+        const char *failure; // empty: none
+        const char *errors;  // what standard error holds
+    };
+    const Row rows[] = {
+        {"write error when SIGPIPE is ignored",
+         "trap '' PIPE; echo armed; while echo more; do sleep 0.01; done; echo gone >&2; exit 4", 4, "",
+         "gone\n"},
+        {"killed by SIGPIPE at its default", "echo armed; while echo more; do sleep 0.01; done; exit 4", -1,
+         "died of signal 13", ""},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        int status = -2;
+        std::string errors;
+        const auto run = [&] {
+            ChildProcess child = shell(r.script, piped());
+            ASSERT_TRUE(child.waitForLine("armed", 5000)) << child.output();
+            child.closeOutput();
+            status = child.wait(10000);
+            // What came before the close stays readable.
+            EXPECT_EQ(child.output().rfind("armed\n", 0), 0u) << child.output();
+            errors = child.errors();
+        };
+        if (*r.failure == '\0')
+            run();
+        else
+            EXPECT_NONFATAL_FAILURE(run(), r.failure);
+        EXPECT_EQ(status, r.status);
+        EXPECT_NE(errors.find(r.errors), std::string::npos) << errors;
+    }
+}
+
 // Each way a child can end, and what the harness makes of it.
 TEST(ChildProcess, EveryUncleanEndFailsTheTest)
 {
@@ -107,7 +184,8 @@ TEST(ChildProcess, EveryUncleanEndFailsTheTest)
         const char *name;
         std::string script;
         std::function<void(ChildProcess &)> end;
-        const char *failure; // empty: none
+        const char *failure;       // empty: none
+        ChildOptions options = {}; // how it runs
     };
     const auto stop = [](ChildProcess &c) { c.stop(); };
     const auto stopSoon = [](ChildProcess &c) { c.stop(300); };
@@ -115,6 +193,9 @@ TEST(ChildProcess, EveryUncleanEndFailsTheTest)
     const auto waitBriefly = [](ChildProcess &c) { c.wait(300); };
     // Time to end by itself first.
     const auto destroy = [](ChildProcess &) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    const auto destroyAtOnce = [](ChildProcess &) {};
+    ChildOptions shortStop;
+    shortStop.stopTimeoutMs = 300;
     const Row rows[] = {
         {"clean stop", kCleanOnTerm, stop, ""},
         {"status 3 after SIGTERM", "trap 'exit 3' TERM; echo armed; while :; do sleep 0.01; done", stop,
@@ -135,11 +216,21 @@ TEST(ChildProcess, EveryUncleanEndFailsTheTest)
         {"never ends", "echo armed; exec sleep 30", waitBriefly, "did not end within 300 ms and was killed"},
         {"ended by itself, never waited for", "echo armed; exit 2", destroy,
          "did not exit cleanly (it ended by itself, status 2)"},
+        {"ignores SIGTERM, left to the destructor's stop",
+         "trap '' TERM; echo armed; while :; do sleep 0.01; done", destroyAtOnce,
+         "did not stop within 300 ms of SIGTERM", shortStop},
+        {"a sanitizer line in piped output",
+         "echo armed; echo '==7==ERROR: AddressSanitizer: heap-use-after-free'; exit 1", wait,
+         "reported: ==7==ERROR: AddressSanitizer: heap-use-after-free", piped()},
+        {"a runtime error line on standard error beside a pipe",
+         "echo armed; echo 'y.cpp:9:1: runtime error: load of misaligned address' >&2; exit 0", wait,
+         "reported: y.cpp:9:1: runtime error: load of misaligned address", piped()},
+        {"clean stop with piped output", kCleanOnTerm, stop, "", piped()},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         const auto run = [&] {
-            ChildProcess child = shell(r.script);
+            ChildProcess child = shell(r.script, r.options);
             ASSERT_TRUE(child.waitForLine("armed", 5000)) << child.output();
             r.end(child);
         };
