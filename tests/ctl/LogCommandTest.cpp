@@ -20,6 +20,14 @@ namespace {
 
 using testchild::velmoraCtl;
 
+size_t timesIn(const std::string &text, const std::string &part)
+{
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        ++n;
+    return n;
+}
+
 #define R "\xef\xbf\xbd"
 
 // One piece of the stream and the pause after it.
@@ -243,7 +251,38 @@ TEST(Log, ReaderGoneEndsIt)
     // the closed pipe.
     child.closeOutput();
     EXPECT_EQ(child.wait(10000), 1) << child.errors();
-    EXPECT_NE(child.errors().find("could not write to standard output"), std::string::npos) << child.errors();
+    EXPECT_EQ(timesIn(child.errors(), "could not write to standard output"), 1u) << child.errors();
+}
+
+// Standard output on a full device: the failure is said once, by the
+// command that met it or else by the program at its end.
+TEST(Log, FullOutputIsReportedOnce)
+{
+    LogServer server;
+    ASSERT_TRUE(server.listening());
+    server.serve({{"line\n", 0}}, false, true);
+    const struct {
+        const char *name;
+        std::vector<std::string> args;
+        const char *message;
+    } rows[] = {
+        {"the log command", {"log", "::1,19650", "--port", std::to_string(server.port())},
+         "velmora-ctl log: could not write to standard output"},
+        {"the help text", {"--help"}, "velmora-ctl: could not write to standard output"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full"};
+        const std::vector<std::string> ctl = testchild::builtProgram("velmora-ctl", row.args);
+        argv.insert(argv.end(), ctl.begin(), ctl.end());
+        testchild::ChildOptions options;
+        options.separateErrors = true;
+        testchild::ChildProcess child(argv, options);
+        ASSERT_TRUE(child.started()) << child.startError();
+        EXPECT_EQ(child.wait(10000), 1) << child.errors();
+        EXPECT_EQ(timesIn(child.errors(), "could not write to standard output"), 1u) << child.errors();
+        EXPECT_NE(child.errors().find(row.message), std::string::npos) << child.errors();
+    }
 }
 
 using ctltest::UsageCase;
