@@ -89,14 +89,25 @@ protected:
     {
         return client_->client.transferImage(target_->address(), slot, image.data(), image.size(), burst);
     }
+    // The file the target stores its image in, removed when the test ends
+    // (after the target has gone, whatever failed before).
     std::string imagePath()
     {
         const char *tmp = std::getenv("TMPDIR");
-        return std::string(tmp ? tmp : "/tmp") + "/velmora-transfer-" + std::to_string(::getpid()) + ".bin";
+        imagePath_ = std::string(tmp ? tmp : "/tmp") + "/velmora-transfer-" + std::to_string(::getpid()) + ".bin";
+        return imagePath_;
+    }
+    ~ImageTransfer() override
+    {
+        target_.reset();
+        client_.reset();
+        if (!imagePath_.empty())
+            std::remove(imagePath_.c_str());
     }
 
     std::unique_ptr<Client> client_;
     std::unique_ptr<FakeTarget> target_;
+    std::string imagePath_;
 };
 
 TEST_F(ImageTransfer, SlotChecksBeforeAnyBlock)
